@@ -1,0 +1,46 @@
+# Shared by scripts/test and scripts/run: install what is missing, then configure and build.
+# Sourced, not run.
+
+TT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+TT_BUILD=${TAPTEMPEST_BUILD_DIR:-$TT_ROOT/build}
+
+TT_PACKAGES=(
+  g++ make cmake ccache pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite
+  openssl ca-certificates
+  xvfb xauth x11-utils imagemagick
+  fonts-wqy-microhei fonts-symbola
+)
+
+tt_install_packages() {
+  local missing=()
+  local p
+  for p in "${TT_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return 0
+  fi
+  echo "Installing missing packages: ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -q
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+tt_build() {
+  local launcher=()
+  if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  fi
+  if [ ! -f "$TT_BUILD/CMakeCache.txt" ]; then
+    cmake -S "$TT_ROOT" -B "$TT_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
+  fi
+  cmake --build "$TT_BUILD" --parallel "$(nproc)"
+}

@@ -1,0 +1,65 @@
+#include "testenv.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+
+namespace testenv {
+
+namespace {
+QTemporaryDir *tempHome = nullptr;
+}
+
+void isolateSettings()
+{
+    if (!tempHome) {
+        // Lives for the whole test process; removed at exit by its destructor being skipped is
+        // fine for CTest, but we clean up properly anyway.
+        tempHome = new QTemporaryDir(QDir::tempPath() + "/taptempest-test-XXXXXX");
+        std::atexit([] {
+            delete tempHome;
+            tempHome = nullptr;
+        });
+    }
+    const QByteArray home = tempHome->path().toLocal8Bit();
+    qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", home + "/.config");
+    qputenv("XDG_DATA_HOME", home + "/.local/share");
+    qputenv("XDG_CACHE_HOME", home + "/.cache");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void setAppIdentity()
+{
+    QCoreApplication::setApplicationName("TapTempest");
+    QCoreApplication::setApplicationVersion("1.0.0");
+    QCoreApplication::setOrganizationName("TapTempest");
+}
+
+void clearSettings()
+{
+    QSettings settings;
+    settings.clear();
+    settings.sync();
+}
+
+QString homeDir()
+{
+    return tempHome ? tempHome->path() : QString();
+}
+
+QString sourceDir()
+{
+    return qEnvironmentVariable("TAPTEMPEST_SOURCE_DIR");
+}
+
+QString binaryDir()
+{
+    return qEnvironmentVariable("TAPTEMPEST_BINARY_DIR");
+}
+
+} // namespace testenv
