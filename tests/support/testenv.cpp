@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -29,6 +30,10 @@ void isolateSettings()
     qputenv("XDG_CONFIG_HOME", home + "/.config");
     qputenv("XDG_DATA_HOME", home + "/.local/share");
     qputenv("XDG_CACHE_HOME", home + "/.cache");
+    const QString runtime = tempHome->path() + "/runtime";
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }

@@ -1,0 +1,26 @@
+#pragma once
+
+class QApplication;
+class AuthManager;
+class ApiClient;
+
+// Start-up, theme loading and the loop between the login dialog and the main window.
+class Application
+{
+public:
+    // The whole program: start-up, session loop, teardown. Always returns 0.
+    static int run(int &argc, char **argv);
+
+    // Identity, quit policy, widget style, icon and TLS default, in that order. Must run before
+    // any settings store is opened.
+    static void prepare(QApplication &app);
+
+    // Loads ":/style.qss" (dark) or ":/style_light.qss" and installs it application-wide.
+    // A sheet that cannot be opened leaves the current one in force.
+    static void applyStyleSheet(QApplication *app, bool dark);
+
+    // Login dialog and main window, alternating until the player closes the window while logged
+    // in or leaves the login dialog without logging in.
+    static void runSessionLoop(AuthManager *authManager, ApiClient *apiClient, QApplication *app,
+                               bool startupDark);
+};

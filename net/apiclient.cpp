@@ -1,0 +1,343 @@
+#include "apiclient.h"
+
+#include "authmanager.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <cmath>
+#include <cstdio>
+
+#ifndef TAPTEMPEST_DEFAULT_SERVER_URL
+#define TAPTEMPEST_DEFAULT_SERVER_URL "https://127.0.0.1:8443/api/index.php"
+#endif
+
+namespace {
+
+const char kTokenProperty[] = "taptempestToken";
+
+void warn(const QString &line)
+{
+    std::fprintf(stderr, "taptempest: %s\n", qPrintable(line));
+}
+
+bool isUsableUrl(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    return url.isValid() && !url.isRelative() && !url.host().isEmpty() &&
+           (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"));
+}
+
+QString queryValue(const QJsonValue &value)
+{
+    if (value.isDouble()) {
+        const double d = value.toDouble();
+        if (d == std::floor(d) && std::fabs(d) < 9.0e15)
+            return QString::number(static_cast<qint64>(d));
+        return QString::number(d, 'g', 17);
+    }
+    if (value.isBool())
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    return value.toString();
+}
+
+QString transferErrorText(QNetworkReply::NetworkError error, int status, const QString &reason,
+                          const QString &errorString, bool isPost)
+{
+    if (error == QNetworkReply::OperationCanceledError)
+        return QStringLiteral("请求超时，请检查网络连接");
+    if (error > 99 || status != 0) {
+        if (status == 403)
+            return QStringLiteral("访问被拒绝 (403)");
+        if (status == 404)
+            return QStringLiteral("请求的资源不存在 (404)");
+        if (status == 401)
+            return QStringLiteral("需要登录或Token无效 (401)");
+        if (status >= 400 && status <= 499)
+            return QStringLiteral("客户端错误 (HTTP %1) %2").arg(status).arg(reason);
+        if (status > 499)
+            return QStringLiteral("服务器错误 (HTTP %1) %2").arg(status).arg(reason);
+        return QStringLiteral("请求失败 (%1)").arg(errorString);
+    }
+    if (isPost && error == QNetworkReply::RemoteHostClosedError)
+        return QStringLiteral("服务器已关闭连接");
+    if (error == QNetworkReply::HostNotFoundError)
+        return QStringLiteral("DNS解析失败，无法找到服务器");
+    if (error == QNetworkReply::ConnectionRefusedError)
+        return QStringLiteral("服务器拒绝连接，请检查服务器是否在线");
+    return QStringLiteral("网络错误 (%1): %2").arg(static_cast<int>(error)).arg(errorString);
+}
+
+ApiCallback forwardArray(const QString &member, ApiArrayCallback callback)
+{
+    return [member, callback = std::move(callback)](bool success, const QJsonObject &data,
+                                                    const QString &error) {
+        if (success)
+            callback(true, data.value(member).toArray(), QString());
+        else
+            callback(false, QJsonArray(), error);
+    };
+}
+
+} // namespace
+
+ApiClient::ApiClient(QObject *parent) : QObject(parent), baseUrl(defaultEndpoint())
+{
+    const QString fromEnv = qEnvironmentVariable("TAPTEMPEST_SERVER_URL").trimmed();
+    if (!fromEnv.isEmpty()) {
+        if (isUsableUrl(fromEnv))
+            baseUrl = fromEnv;
+        else
+            warn(QStringLiteral("TAPTEMPEST_SERVER_URL \"%1\" is not an absolute http(s) URL; "
+                                "using %2")
+                     .arg(fromEnv, baseUrl));
+    }
+}
+
+ApiClient::~ApiClient() = default;
+
+QString ApiClient::defaultEndpoint()
+{
+    return QStringLiteral(TAPTEMPEST_DEFAULT_SERVER_URL);
+}
+
+void ApiClient::setAuthManager(AuthManager *auth)
+{
+    authManager = auth;
+}
+
+void ApiClient::configureSsl()
+{
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    const QString caFile = qEnvironmentVariable("TAPTEMPEST_CA_FILE");
+    if (caFile.isEmpty()) {
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+        QSslConfiguration::setDefaultConfiguration(config);
+        return;
+    }
+
+    // A named CA file means the server is pinned: verification stays on whatever happens.
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    QFile file(caFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        warn(QStringLiteral("TAPTEMPEST_CA_FILE \"%1\" cannot be read; verifying the server "
+                            "against the system's certificate authorities")
+                 .arg(caFile));
+        config.setCaCertificates(QSslConfiguration::systemCaCertificates());
+    } else {
+        const QList<QSslCertificate> certs = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
+        if (certs.isEmpty()) {
+            warn(QStringLiteral("TAPTEMPEST_CA_FILE \"%1\" holds no certificate; verifying the "
+                                "server against the system's certificate authorities")
+                     .arg(caFile));
+            config.setCaCertificates(QSslConfiguration::systemCaCertificates());
+        } else {
+            config.setCaCertificates(certs);
+        }
+    }
+    QSslConfiguration::setDefaultConfiguration(config);
+}
+
+QString ApiClient::sessionToken() const
+{
+    if (authManager && authManager->isLoggedIn())
+        return authManager->token();
+    return QString();
+}
+
+void ApiClient::login(const QString &username, const QString &password, ApiCallback callback)
+{
+    QJsonObject data;
+    data.insert("username", username);
+    data.insert("password", password);
+    sendPostRequest("login", data, std::move(callback));
+}
+
+void ApiClient::sendClicks(int count, ApiCallback callback)
+{
+    sendPostRequest("click", QJsonObject{{"count", count}}, std::move(callback));
+}
+
+void ApiClient::exchangeGold(int clicksToExchange, ApiCallback callback)
+{
+    sendPostRequest("exchange", QJsonObject{{"clicks_to_exchange", clicksToExchange}},
+                    std::move(callback));
+}
+
+void ApiClient::depositToBank(int clicksAmount, ApiCallback callback)
+{
+    sendPostRequest("deposit", QJsonObject{{"clicks_amount", clicksAmount}}, std::move(callback));
+}
+
+void ApiClient::buyEffect(int effectId, ApiCallback callback)
+{
+    sendPostRequest("buy_effect", QJsonObject{{"effect_id", effectId}}, std::move(callback));
+}
+
+void ApiClient::fetchStats(ApiCallback callback)
+{
+    sendGetRequest("stats", QJsonObject(), std::move(callback));
+}
+
+void ApiClient::fetchRanking(int limit, ApiArrayCallback callback)
+{
+    sendGetRequest("ranking", QJsonObject{{"limit", limit}},
+                   forwardArray(QStringLiteral("rankings"), std::move(callback)));
+}
+
+void ApiClient::fetchEffects(ApiArrayCallback callback)
+{
+    sendGetRequest("effects/list", QJsonObject(),
+                   forwardArray(QStringLiteral("effects"), std::move(callback)));
+}
+
+QString ApiClient::redactToken(QString text, const QString &token)
+{
+    if (token.isEmpty())
+        return text;
+    text.replace(token, QStringLiteral("***"));
+    const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(token, "/"));
+    if (encoded != token)
+        text.replace(encoded, QStringLiteral("***"));
+    return text;
+}
+
+QString ApiClient::extractErrorMessage(const QJsonObject &reply)
+{
+    const QJsonValue message = reply.value("message");
+    if (!message.isString())
+        return QStringLiteral("未知错误");
+    return message.toString();
+}
+
+void ApiClient::sendPostRequest(const QString &action, const QJsonObject &data,
+                                ApiCallback callback)
+{
+    QUrl url(baseUrl);
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("action"), action);
+    url.setQuery(query);
+
+    QJsonObject body = data;
+    const QString token = sessionToken();
+    if (!token.isEmpty())
+        body.insert("token", token);
+    const QByteArray bytes = QJsonDocument(body).toJson();
+
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setHeader(QNetworkRequest::ContentLengthHeader, bytes.size());
+
+    QNetworkReply *reply = manager.post(request, bytes);
+    reply->setProperty(kTokenProperty, token);
+    ++inFlight;
+    armTimeout(reply);
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, callback = std::move(callback)]() { handleResponse(reply, callback); });
+}
+
+void ApiClient::sendGetRequest(const QString &action, const QJsonObject &params,
+                               ApiCallback callback)
+{
+    // Percent-encode every value ourselves: QUrlQuery would leave '+' and '&' ambiguous.
+    auto item = [](const QString &key, const QString &value) {
+        return QString::fromLatin1(QUrl::toPercentEncoding(key, "/") + '=' +
+                                   QUrl::toPercentEncoding(value, "/"));
+    };
+    QStringList items;
+    items << item(QStringLiteral("action"), action);
+    const QString token = sessionToken();
+    if (!token.isEmpty())
+        items << item(QStringLiteral("token"), token);
+    for (auto it = params.begin(); it != params.end(); ++it)
+        items << item(it.key(), queryValue(it.value()));
+
+    QUrl url(baseUrl);
+    url.setQuery(items.join(QLatin1Char('&')), QUrl::StrictMode);
+
+    QNetworkReply *reply = manager.get(QNetworkRequest(url));
+    reply->setProperty(kTokenProperty, token);
+    ++inFlight;
+    armTimeout(reply);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, callback = std::move(callback)]() {
+        handleGetResponse(reply, callback);
+    });
+}
+
+void ApiClient::armTimeout(QNetworkReply *reply)
+{
+    // The reply is the context: once it is gone the timer can no longer fire.
+    QTimer::singleShot(timeoutMs, reply, [this, reply]() {
+        if (!reply->isRunning())
+            return;
+        reply->abort();
+        emit requestTimeout();
+    });
+}
+
+void ApiClient::handleResponse(QNetworkReply *reply, ApiCallback callback)
+{
+    finishReply(reply, callback, true);
+}
+
+void ApiClient::handleGetResponse(QNetworkReply *reply, ApiCallback callback)
+{
+    finishReply(reply, callback, false);
+}
+
+void ApiClient::finishReply(QNetworkReply *reply, const ApiCallback &callback, bool isPost)
+{
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QString reason = QString::fromUtf8(
+        reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
+    const QNetworkReply::NetworkError error = reply->error();
+    --inFlight;
+
+    if (error != QNetworkReply::NoError) {
+        const QString token = reply->property(kTokenProperty).toString();
+        const QString text = redactToken(
+            transferErrorText(error, status, reason, reply->errorString(), isPost), token);
+        emit networkError(text);
+        reply->deleteLater();
+        callback(false, QJsonObject(), text);
+    } else {
+        const QJsonDocument doc = QJsonDocument::fromJson(body);
+        reply->deleteLater();
+        if (doc.isObject()) {
+            const QJsonObject envelope = doc.object();
+            const QJsonValue success = envelope.value("success");
+            if (success.isBool() && success.toBool())
+                callback(true, envelope.value("data").toObject(), QString());
+            else
+                callback(false, QJsonObject(), extractErrorMessage(envelope));
+        } else {
+            const QString text = QString::fromUtf8(body).left(200);
+            callback(false, QJsonObject(),
+                     QStringLiteral("服务器响应格式错误 (HTTP %1): %2").arg(status).arg(text));
+        }
+    }
+    if (inFlight == 0)
+        emit requestsFinished();
+}
+
+void ApiClient::waitForRequests()
+{
+    if (inFlight == 0)
+        return;
+    QEventLoop loop;
+    connect(this, &ApiClient::requestsFinished, &loop, &QEventLoop::quit);
+    // Every request ends by its own timeout; this is only a backstop.
+    QTimer::singleShot(timeoutMs + 2000, &loop, &QEventLoop::quit);
+    loop.exec();
+}

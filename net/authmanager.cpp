@@ -1,0 +1,123 @@
+#include "authmanager.h"
+
+#include <QJsonValue>
+#include <QtMath>
+
+namespace {
+const QString kTokenKey = QStringLiteral("auth/token");
+const QString kUsernameKey = QStringLiteral("auth/username");
+const QString kUserIdKey = QStringLiteral("auth/user_id");
+
+// The server may send the id as a number; keep it as its decimal text rather than losing it.
+QString idText(const QJsonValue &value)
+{
+    if (value.isString())
+        return value.toString();
+    if (value.isDouble()) {
+        const double d = value.toDouble();
+        if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 9.0e15)
+            return QString::number(static_cast<qint64>(d));
+        return QString::number(d, 'g', 17);
+    }
+    return QString();
+}
+} // namespace
+
+AuthManager::AuthManager(QObject *parent) : QObject(parent)
+{
+    loadSession();
+}
+
+QString AuthManager::savedToken() const
+{
+    return m_settings.value(kTokenKey, QString()).toString();
+}
+
+void AuthManager::handleLoginResponse(const QJsonObject &data)
+{
+    m_username = data.value("username").toString();
+    m_token = data.value("token").toString();
+    m_userId = idText(data.value("user_id"));
+    m_balance = QString::number(data.value("balance").toDouble(0), 'f', 0);
+    m_gold = qRound(data.value("gold").toDouble(0));
+    const QJsonValue clicks = data.value("clicks");
+    m_clicks = clicks.isDouble() ? clicks.toInt(0) : data.value("total_clicks").toInt(0);
+    m_loggedIn = true;
+    saveSession();
+    emit loginSuccess(m_username);
+}
+
+void AuthManager::updateStats(int clicks, int gold, const QString &balance)
+{
+    m_clicks = clicks;
+    m_gold = gold;
+    m_balance = balance;
+}
+
+void AuthManager::updateClicksAndGold(int clicks, int gold)
+{
+    m_clicks = clicks;
+    m_gold = gold;
+}
+
+void AuthManager::setUsername(const QString &name)
+{
+    if (!name.isEmpty())
+        m_username = name;
+}
+
+void AuthManager::setToken(const QString &token)
+{
+    m_token = token;
+    saveSession();
+}
+
+void AuthManager::logout()
+{
+    m_username = QString();
+    m_token = QString();
+    m_userId = QString();
+    m_balance = QStringLiteral("0");
+    m_gold = 0;
+    m_clicks = 0;
+    m_loggedIn = false;
+    m_settings.remove(kTokenKey);
+    m_settings.remove(kUsernameKey);
+    m_settings.remove(kUserIdKey);
+    emit logoutSuccess();
+}
+
+void AuthManager::saveSession()
+{
+    m_settings.setValue(kTokenKey, m_token);
+    m_settings.setValue(kUsernameKey, m_username);
+    m_settings.setValue(kUserIdKey, m_userId);
+    m_settings.sync();
+}
+
+void AuthManager::loadSession()
+{
+    m_token = m_settings.value(kTokenKey, QString()).toString();
+    m_username = m_settings.value(kUsernameKey, QString()).toString();
+    m_userId = m_settings.value(kUserIdKey, QString()).toString();
+    if (!m_token.isEmpty())
+        m_loggedIn = true;
+}
+
+void AuthManager::clearSavedSession()
+{
+    m_settings.remove(kTokenKey);
+    m_settings.remove(kUsernameKey);
+    m_settings.remove(kUserIdKey);
+}
+
+void AuthManager::setValue(const QString &key, const QVariant &value)
+{
+    m_settings.setValue(key, value);
+    m_settings.sync();
+}
+
+QVariant AuthManager::value(const QString &key, const QVariant &defaultValue) const
+{
+    return m_settings.value(key, defaultValue);
+}

@@ -1,0 +1,471 @@
+#include "net/apiclient.h"
+#include "net/authmanager.h"
+#include "support/scriptedpeer.h"
+#include "support/testenv.h"
+
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTemporaryFile>
+#include <QThread>
+
+#include <memory>
+
+namespace {
+
+// What one request's callback saw, and in which order relative to networkError.
+struct Outcome
+{
+    int calls = 0;
+    bool success = false;
+    QJsonObject data;
+    QJsonArray array;
+    QString error;
+    bool onGuiThread = false;
+    int networkErrorsBefore = -1;
+};
+
+const QString kToken = QStringLiteral("tok+en/1&2");
+
+} // namespace
+
+class TestApiClient : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ScriptedPeer> peer;
+    std::unique_ptr<AuthManager> auth;
+    std::unique_ptr<ApiClient> client;
+    std::unique_ptr<QSignalSpy> errorSpy;
+
+    void makeClient(const QString &url)
+    {
+        qputenv("TAPTEMPEST_SERVER_URL", url.toUtf8());
+        client = std::make_unique<ApiClient>();
+        client->setAuthManager(auth.get());
+        errorSpy = std::make_unique<QSignalSpy>(client.get(), &ApiClient::networkError);
+    }
+
+    void logIn()
+    {
+        auth->handleLoginResponse(QJsonObject{{"username", "alice"}, {"token", kToken}});
+    }
+
+    ApiCallback record(Outcome &out)
+    {
+        return [&out, this](bool success, const QJsonObject &data, const QString &error) {
+            ++out.calls;
+            out.success = success;
+            out.data = data;
+            out.error = error;
+            out.onGuiThread = QThread::currentThread() == qApp->thread();
+            out.networkErrorsBefore = errorSpy->count();
+        };
+    }
+
+    ApiArrayCallback recordArray(Outcome &out)
+    {
+        return [&out](bool success, const QJsonArray &data, const QString &error) {
+            ++out.calls;
+            out.success = success;
+            out.array = data;
+            out.error = error;
+        };
+    }
+
+    // Sends one POST (click) or GET (stats) request and waits for its callback.
+    Outcome roundTrip(bool post)
+    {
+        Outcome out;
+        if (post)
+            client->sendClicks(3, record(out));
+        else
+            client->fetchStats(record(out));
+        if (!QTest::qWaitFor([&] { return out.calls > 0; }, 15000))
+            qWarning("no callback");
+        return out;
+    }
+
+private slots:
+    void init()
+    {
+        testenv::clearSettings();
+        qunsetenv("TAPTEMPEST_CA_FILE");
+        ApiClient::configureSsl();
+        peer = std::make_unique<ScriptedPeer>();
+        QVERIFY(peer->start());
+        auth = std::make_unique<AuthManager>();
+        makeClient(peer->url());
+    }
+
+    void cleanup()
+    {
+        errorSpy.reset();
+        client.reset();
+        auth.reset();
+        peer.reset();
+    }
+
+    void endpointComesFromEnvironment()
+    {
+        QCOMPARE(client->endpoint(), peer->url());
+        qputenv("TAPTEMPEST_SERVER_URL", "not a url");
+        QCOMPARE(ApiClient().endpoint(), ApiClient::defaultEndpoint());
+        qputenv("TAPTEMPEST_SERVER_URL", "ftp://127.0.0.1/api/index.php");
+        QCOMPARE(ApiClient().endpoint(), ApiClient::defaultEndpoint());
+        qputenv("TAPTEMPEST_SERVER_URL", "/api/index.php");
+        QCOMPARE(ApiClient().endpoint(), ApiClient::defaultEndpoint());
+    }
+
+    void postWireForm()
+    {
+        Outcome anonymous;
+        client->login("bob", "  secret  ", record(anonymous));
+        QTRY_COMPARE(anonymous.calls, 1);
+
+        logIn();
+        Outcome withSession;
+        client->exchangeGold(300, record(withSession));
+        QTRY_COMPARE(withSession.calls, 1);
+
+        QCOMPARE(peer->requests.size(), 2);
+        const RecordedRequest login = peer->requests[0];
+        QCOMPARE(login.method, QByteArray("POST"));
+        QCOMPARE(login.target, QByteArray("/api/index.php?action=login"));
+        QCOMPARE(login.headers.value("content-type"), QByteArray("application/json"));
+        QCOMPARE(login.headers.value("content-length").toInt(), login.body.size());
+        QCOMPARE(login.json(), (QJsonObject{{"username", "bob"}, {"password", "  secret  "}}));
+
+        const RecordedRequest exchange = peer->requests[1];
+        QCOMPARE(exchange.target, QByteArray("/api/index.php?action=exchange"));
+        QCOMPARE(exchange.json(), (QJsonObject{{"clicks_to_exchange", 300}, {"token", kToken}}));
+    }
+
+    void everyPostAction_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("click") << "click"
+                               << "count";
+        QTest::newRow("exchange") << "exchange"
+                                  << "clicks_to_exchange";
+        QTest::newRow("deposit") << "deposit"
+                                 << "clicks_amount";
+        QTest::newRow("buy_effect") << "buy_effect"
+                                    << "effect_id";
+    }
+
+    void everyPostAction()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, field);
+        logIn();
+        Outcome out;
+        if (action == "click")
+            client->sendClicks(7, record(out));
+        else if (action == "exchange")
+            client->exchangeGold(7, record(out));
+        else if (action == "deposit")
+            client->depositToBank(7, record(out));
+        else
+            client->buyEffect(7, record(out));
+        QTRY_COMPARE(out.calls, 1);
+        QCOMPARE(peer->requests.size(), 1);
+        QCOMPARE(peer->requests[0].action(), action);
+        QCOMPARE(peer->requests[0].json(), (QJsonObject{{field, 7}, {"token", kToken}}));
+    }
+
+    void getWireForm()
+    {
+        Outcome a, b, c, d;
+        client->fetchRanking(100, recordArray(a));
+        QTRY_COMPARE(a.calls, 1);
+        logIn();
+        client->fetchRanking(100, recordArray(b));
+        client->fetchStats(record(c));
+        client->fetchEffects(recordArray(d));
+        QTRY_VERIFY(b.calls == 1 && c.calls == 1 && d.calls == 1);
+
+        QCOMPARE(peer->requests.size(), 4);
+        for (const RecordedRequest &r : peer->requests) {
+            QCOMPARE(r.method, QByteArray("GET"));
+            QCOMPARE(r.path, QByteArray("/api/index.php"));
+            QVERIFY(r.body.isEmpty());
+        }
+        QCOMPARE(peer->requests[0].target, QByteArray("/api/index.php?action=ranking&limit=100"));
+        // The token is encoded so that '+' and '&' survive the query.
+        QCOMPARE(peer->requests[1].target,
+                 QByteArray("/api/index.php?action=ranking&token=tok%2Ben/1%262&limit=100"));
+        QCOMPARE(peer->requests[2].target,
+                 QByteArray("/api/index.php?action=stats&token=tok%2Ben/1%262"));
+        QCOMPARE(peer->requests[3].target,
+                 QByteArray("/api/index.php?action=effects/list&token=tok%2Ben/1%262"));
+        QCOMPARE(peer->requests[3].action(), QString("effects/list"));
+        QCOMPARE(peer->requests[2].queryValue("token"), kToken);
+    }
+
+    void tokenFollowsTheSession()
+    {
+        logIn();
+        Outcome a, b;
+        client->sendClicks(1, record(a));
+        auth->logout();
+        client->sendClicks(1, record(b));
+        QTRY_VERIFY(a.calls == 1 && b.calls == 1);
+        QCOMPARE(peer->requests[0].json().value("token").toString(), kToken);
+        QVERIFY(!peer->requests[1].json().contains("token"));
+    }
+
+    void httpErrorStatuses_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::addColumn<bool>("post");
+        QTest::addColumn<QString>("expected");
+        for (bool post : {true, false}) {
+            const char *m = post ? "POST " : "GET ";
+            QTest::newRow(QByteArray(m) + "401")
+                << 401 << QByteArray("Unauthorized") << post << "需要登录或Token无效 (401)";
+            QTest::newRow(QByteArray(m) + "403")
+                << 403 << QByteArray("Forbidden") << post << "访问被拒绝 (403)";
+            QTest::newRow(QByteArray(m) + "404")
+                << 404 << QByteArray("Not Found") << post << "请求的资源不存在 (404)";
+            QTest::newRow(QByteArray(m) + "418") << 418 << QByteArray("I'm a teapot") << post
+                                                 << "客户端错误 (HTTP 418) I'm a teapot";
+            QTest::newRow(QByteArray(m) + "500")
+                << 500 << QByteArray("Internal Server Error") << post
+                << "服务器错误 (HTTP 500) Internal Server Error";
+            QTest::newRow(QByteArray(m) + "503") << 503 << QByteArray("Service Unavailable") << post
+                                                 << "服务器错误 (HTTP 503) Service Unavailable";
+        }
+    }
+
+    void httpErrorStatuses()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, reason);
+        QFETCH(bool, post);
+        QFETCH(QString, expected);
+        // A JSON envelope in an error reply is never read.
+        ScriptedResponse r =
+            ScriptedResponse::json(QJsonObject{{"success", false}, {"message", "ignored"}}, status);
+        r.reason = reason;
+        peer->setFallback(r);
+        const Outcome out = roundTrip(post);
+        QCOMPARE(out.calls, 1);
+        QVERIFY(!out.success);
+        QVERIFY(out.data.isEmpty());
+        QCOMPARE(out.error, expected);
+        QCOMPARE(errorSpy->count(), 1);
+        QCOMPARE(errorSpy->at(0).at(0).toString(), expected);
+        QCOMPARE(out.networkErrorsBefore, 1);
+        QVERIFY(out.onGuiThread);
+    }
+
+    void closedConnection()
+    {
+        peer->setFallback(ScriptedResponse::close());
+        const Outcome post = roundTrip(true);
+        QCOMPARE(post.error, QString("服务器已关闭连接"));
+        const Outcome get = roundTrip(false);
+        QVERIFY2(get.error.startsWith("网络错误 (2): "), qPrintable(get.error));
+        QCOMPARE(errorSpy->count(), 2);
+        QCOMPARE(post.networkErrorsBefore, 1);
+    }
+
+    void refusedConnection()
+    {
+        makeClient(
+            QStringLiteral("http://127.0.0.1:%1/api/index.php").arg(ScriptedPeer::closedPort()));
+        for (bool post : {true, false}) {
+            const Outcome out = roundTrip(post);
+            QCOMPARE(out.error, QString("服务器拒绝连接，请检查服务器是否在线"));
+        }
+        QCOMPARE(errorSpy->count(), 2);
+    }
+
+    void malformedHttpIsAFailedRequest()
+    {
+        logIn();
+        peer->setFallback(ScriptedResponse::garbage("NOT HTTP AT ALL\r\n\r\n"));
+        const Outcome out = roundTrip(false);
+        QVERIFY(!out.success);
+        QVERIFY2(!out.error.isEmpty(), "a protocol failure must have a text");
+        QCOMPARE(errorSpy->count(), 1);
+        QVERIFY2(!out.error.contains(kToken), qPrintable(out.error));
+    }
+
+    void envelopes_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("success");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QJsonObject>("data");
+        const QJsonObject empty;
+        QTest::newRow("success with data") << QByteArray(R"({"success":true,"data":{"gold":3}})")
+                                           << true << QString() << QJsonObject{{"gold", 3}};
+        QTest::newRow("success without data")
+            << QByteArray(R"({"success":true})") << true << QString() << empty;
+        QTest::newRow("data not an object")
+            << QByteArray(R"({"success":true,"data":[1]})") << true << QString() << empty;
+        QTest::newRow("refusal with message")
+            << QByteArray(R"({"success":false,"message":"金币不足","data":{"gold":1}})") << false
+            << "金币不足" << empty;
+        QTest::newRow("refusal without message")
+            << QByteArray(R"({"success":false})") << false << "未知错误" << empty;
+        QTest::newRow("empty message stays empty")
+            << QByteArray(R"({"success":false,"message":""})") << false << "" << empty;
+        QTest::newRow("message not a string")
+            << QByteArray(R"({"success":false,"message":5})") << false << "未知错误" << empty;
+        QTest::newRow("success as text") << QByteArray(R"({"success":"true","data":{"gold":3}})")
+                                         << false << "未知错误" << empty;
+        QTest::newRow("success as number")
+            << QByteArray(R"({"success":1,"message":"no"})") << false << "no" << empty;
+        QTest::newRow("plain text")
+            << QByteArray("ok") << false << "服务器响应格式错误 (HTTP 200): ok" << empty;
+        QTest::newRow("empty body")
+            << QByteArray() << false << "服务器响应格式错误 (HTTP 200): " << empty;
+        QTest::newRow("json array")
+            << QByteArray("[1,2]") << false << "服务器响应格式错误 (HTTP 200): [1,2]" << empty;
+        const QByteArray longBody = QByteArray(150, 'a') + QByteArray(150, 'b');
+        QTest::newRow("long body is cut")
+            << longBody << false
+            << "服务器响应格式错误 (HTTP 200): " + QString(150, 'a') + QString(50, 'b') << empty;
+    }
+
+    void envelopes()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, success);
+        QFETCH(QString, error);
+        QFETCH(QJsonObject, data);
+        peer->setFallback(ScriptedResponse::raw(200, "OK", body));
+        for (bool post : {true, false}) {
+            const Outcome out = roundTrip(post);
+            QCOMPARE(out.calls, 1);
+            QCOMPARE(out.success, success);
+            QCOMPARE(out.error, error);
+            QCOMPARE(out.data, data);
+        }
+        // Only failed transfers are broadcast.
+        QCOMPARE(errorSpy->count(), 0);
+    }
+
+    void arrays()
+    {
+        peer->enqueue(ScriptedResponse::ok(
+            QJsonObject{{"rankings", QJsonArray{QJsonObject{{"username", "a"}}}}}));
+        peer->enqueue(ScriptedResponse::ok(QJsonObject{{"other", 1}}));
+        peer->enqueue(ScriptedResponse::ok(QJsonObject{{"effects", "not an array"}}));
+        peer->enqueue(ScriptedResponse::fail("拒绝"));
+        Outcome a, b, c, d;
+        client->fetchRanking(5, recordArray(a));
+        QTRY_COMPARE(a.calls, 1);
+        client->fetchRanking(5, recordArray(b));
+        QTRY_COMPARE(b.calls, 1);
+        client->fetchEffects(recordArray(c));
+        QTRY_COMPARE(c.calls, 1);
+        client->fetchEffects(recordArray(d));
+        QTRY_COMPARE(d.calls, 1);
+        QVERIFY(a.success);
+        QCOMPARE(a.array.size(), 1);
+        QVERIFY(b.success);
+        QVERIFY(b.array.isEmpty());
+        QVERIFY(b.error.isEmpty());
+        QVERIFY(c.success);
+        QVERIFY(c.array.isEmpty());
+        QVERIFY(!d.success);
+        QCOMPARE(d.error, QString("拒绝"));
+    }
+
+    void httpsVerification()
+    {
+        ScriptedPeer tlsPeer(true);
+        QVERIFY(tlsPeer.start());
+        makeClient(tlsPeer.url());
+
+        // Default: no verification, a self-signed server is accepted.
+        QVERIFY(roundTrip(true).success);
+
+        // Pinned to the server's own certificate.
+        qputenv("TAPTEMPEST_CA_FILE", ScriptedPeer::certificateFile().toUtf8());
+        ApiClient::configureSsl();
+        makeClient(tlsPeer.url());
+        QVERIFY(roundTrip(false).success);
+
+        // A CA file that cannot be read must not switch verification off.
+        qputenv("TAPTEMPEST_CA_FILE", "/nonexistent/ca.pem");
+        ApiClient::configureSsl();
+        makeClient(tlsPeer.url());
+        Outcome unreadable = roundTrip(true);
+        QVERIFY(!unreadable.success);
+        QVERIFY2(unreadable.error.startsWith("网络错误 ("), qPrintable(unreadable.error));
+
+        QTemporaryFile noCert;
+        QVERIFY(noCert.open());
+        noCert.write("this is not a certificate\n");
+        noCert.flush();
+        qputenv("TAPTEMPEST_CA_FILE", noCert.fileName().toUtf8());
+        ApiClient::configureSsl();
+        makeClient(tlsPeer.url());
+        QVERIFY(!roundTrip(false).success);
+        QCOMPARE(errorSpy->count(), 1);
+    }
+
+    void tokenNeverShownInErrors()
+    {
+        const QString url = "Error transferring https://h/api/index.php?action=stats&token=" +
+                            QString::fromLatin1(QUrl::toPercentEncoding(kToken, "/")) +
+                            " - server replied: " + kToken;
+        const QString redacted = ApiClient::redactToken(url, kToken);
+        QCOMPARE(redacted, QString("Error transferring https://h/api/index.php?action=stats&"
+                                   "token=*** - server replied: ***"));
+        QCOMPARE(ApiClient::redactToken("no token here", QString()), QString("no token here"));
+    }
+
+    void timeout()
+    {
+        QSignalSpy timeoutSpy(client.get(), &ApiClient::requestTimeout);
+        peer->setFallback(ScriptedResponse::noAnswer());
+        Outcome out;
+        int timeoutsAtCallback = -1;
+        client->fetchStats([&](bool success, const QJsonObject &, const QString &error) {
+            ++out.calls;
+            out.success = success;
+            out.error = error;
+            out.networkErrorsBefore = errorSpy->count();
+            timeoutsAtCallback = timeoutSpy.count();
+        });
+        QTest::qWait(9000);
+        QCOMPARE(out.calls, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(out.calls, 1, 3000);
+        QCOMPARE(out.error, QString("请求超时，请检查网络连接"));
+        QCOMPARE(out.networkErrorsBefore, 1);
+        QCOMPARE(timeoutsAtCallback, 0);
+        QCOMPARE(timeoutSpy.count(), 1);
+        QCOMPARE(client->requestsInFlight(), 0);
+
+        // A late answer reaches nobody.
+        peer->releaseHeld(ScriptedResponse::ok());
+        QTest::qWait(200);
+        QCOMPARE(out.calls, 1);
+        QCOMPARE(timeoutSpy.count(), 1);
+    }
+
+    void waitForRequestsReturnsWhenAllAreDone()
+    {
+        peer->setFallback(ScriptedResponse::noAnswer());
+        Outcome out;
+        client->sendClicks(4, record(out));
+        QTRY_COMPARE(peer->heldCount(), 1);
+        QCOMPARE(client->requestsInFlight(), 1);
+        QTimer::singleShot(100, peer.get(), [this] { peer->releaseHeld(ScriptedResponse::ok()); });
+        client->waitForRequests();
+        QCOMPARE(out.calls, 1);
+        QVERIFY(out.success);
+        QCOMPARE(client->requestsInFlight(), 0);
+    }
+};
+
+TAPTEMPEST_TEST_MAIN(TestApiClient)
+#include "tst_apiclient.moc"

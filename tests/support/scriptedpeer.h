@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QQueue>
+#include <QString>
+#include <QTcpServer>
+#include <QUrlQuery>
+
+#include <functional>
+
+class QTcpSocket;
+
+// One HTTP request as the peer received it.
+struct RecordedRequest
+{
+    QByteArray method;
+    QByteArray target; // path and query as sent
+    QByteArray path;
+    QUrlQuery query;
+    QMap<QByteArray, QByteArray> headers; // names in lower case
+    QByteArray body;
+
+    QJsonObject json() const;
+    QString queryValue(const QString &key) const
+    {
+        return query.queryItemValue(key, QUrl::FullyDecoded);
+    }
+    QString action() const { return queryValue(QStringLiteral("action")); }
+};
+
+// What the peer does with one request.
+struct ScriptedResponse
+{
+    enum Kind
+    {
+        Reply,
+        Close,
+        NoAnswer
+    };
+    Kind kind = Reply;
+    int status = 200;
+    QByteArray reason = "OK";
+    QByteArray body;
+    QByteArray contentType = "application/json";
+    QByteArray rawBytes; // when set, written as they are instead of a formed reply
+
+    static ScriptedResponse json(const QJsonObject &object, int status = 200);
+    static ScriptedResponse ok(const QJsonObject &data = QJsonObject());
+    static ScriptedResponse fail(const QString &message);
+    static ScriptedResponse raw(int status, const QByteArray &reason, const QByteArray &body,
+                                const QByteArray &contentType = "text/plain");
+    static ScriptedResponse garbage(const QByteArray &bytes);
+    static ScriptedResponse close();
+    static ScriptedResponse noAnswer();
+};
+
+// A loopback HTTP(S) server answering from a script: a handler function, or else a queue of
+// responses, or else the fallback. Records every request.
+class ScriptedPeer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    explicit ScriptedPeer(bool tls = false, QObject *parent = nullptr);
+    ~ScriptedPeer() override;
+
+    bool start();
+    quint16 port() const { return serverPort(); }
+    // http(s)://127.0.0.1:<port>/api/index.php
+    QString url() const;
+    bool isTls() const { return m_tls; }
+    // PEM of the peer's self-signed certificate (TLS only).
+    static QString certificateFile();
+
+    using Handler = std::function<ScriptedResponse(const RecordedRequest &)>;
+    void setHandler(Handler handler) { m_handler = std::move(handler); }
+    void enqueue(const ScriptedResponse &response) { m_queue.enqueue(response); }
+    void setFallback(const ScriptedResponse &response) { m_fallback = response; }
+
+    // Answers every held (NoAnswer) request now with this response.
+    void releaseHeld(const ScriptedResponse &response);
+    int heldCount() const { return m_held.size(); }
+
+    QList<RecordedRequest> requests;
+    QList<RecordedRequest> requestsFor(const QString &action) const;
+
+    // A loopback port with nothing listening on it.
+    static quint16 closedPort();
+
+signals:
+    void requestReceived(const RecordedRequest &request);
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
+private:
+    void onReadyRead(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const ScriptedResponse &response);
+
+    bool m_tls;
+    Handler m_handler;
+    QQueue<ScriptedResponse> m_queue;
+    ScriptedResponse m_fallback;
+    QMap<QTcpSocket *, QByteArray> m_buffers;
+    QList<QTcpSocket *> m_held;
+};
