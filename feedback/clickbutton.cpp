@@ -1,0 +1,176 @@
+#include "clickbutton.h"
+
+#include <QEasingCurve>
+#include <QEvent>
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPropertyAnimation>
+#include <QRandomGenerator>
+#include <QStyle>
+#include <QStyleOptionButton>
+
+ClickButton::ClickButton(QWidget *parent)
+    : QPushButton(parent), buttonColor(QColor::fromString("#ff8f00")),
+      borderColor(QColor::fromString("#8b949e"))
+{
+    setObjectName("clickButton");
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setMinimumSize(200, 100);
+    setCursor(Qt::PointingHandCursor);
+
+    // One animation serves press and release, so a release mid-press turns back from where the
+    // shrink has got to.
+    scaleAnimation = new QPropertyAnimation(this, "scale", this);
+    scaleAnimation->setDuration(100);
+    scaleAnimation->setEasingCurve(QEasingCurve::OutCubic);
+
+    updateStyle();
+}
+
+void ClickButton::setScale(double value)
+{
+    m_scale = value;
+    update();
+}
+
+void ClickButton::setBorderWidth(int pixels)
+{
+    m_borderWidth = qMax(0, pixels);
+    updateStyle();
+}
+
+void ClickButton::setBorderRadius(int pixels)
+{
+    borderRadius = qMax(0, pixels);
+    updateStyle();
+}
+
+void ClickButton::setButtonColor(const QColor &color)
+{
+    buttonColor = color;
+    updateStyle();
+}
+
+void ClickButton::setBorderColor(const QColor &color)
+{
+    borderColor = color;
+    updateStyle();
+}
+
+void ClickButton::setButtonSize(int width, int height)
+{
+    requestedSize = QSize(width, height);
+    setMinimumSize(width, height);
+    resize(width, height);
+}
+
+QSize ClickButton::sizeHint() const
+{
+    return requestedSize.isValid() ? requestedSize : QPushButton::sizeHint();
+}
+
+void ClickButton::changeEvent(QEvent *event)
+{
+    QPushButton::changeEvent(event);
+    // A style sheet's min-width/min-height is applied on every polish and would override the
+    // size set through setButtonSize.
+    if (event->type() == QEvent::StyleChange && requestedSize.isValid() &&
+        minimumSize() != requestedSize)
+        setMinimumSize(requestedSize);
+}
+
+void ClickButton::updateStyle()
+{
+    const QString style =
+        QStringLiteral("QPushButton#clickButton {  background-color: %1;  color: #ffffff;  "
+                       "border: %2px solid %3;  border-radius: %4px;  font-size: 24px;  "
+                       "font-weight: bold;}QPushButton#clickButton:hover {  background-color: "
+                       "%5;  border-color: %6;}QPushButton#clickButton:pressed {  "
+                       "background-color: %5;}")
+            .arg(buttonColor.name())
+            .arg(m_borderWidth)
+            .arg(borderColor.name())
+            .arg(borderRadius)
+            .arg(buttonColor.darker(115).name())
+            .arg(borderColor.lighter(120).name());
+    setStyleSheet(style);
+    update();
+}
+
+void ClickButton::showFloatingText(int amount)
+{
+    auto *label = new QLabel(QStringLiteral("+%1").arg(amount), this);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label->setStyleSheet(QStringLiteral(
+        "color: #ff8f00;font-size: 20px;font-weight: bold;background: transparent;"));
+    label->setAlignment(Qt::AlignCenter);
+
+    const int dx = int(QRandomGenerator::global()->bounded(60));
+    const int dy = int(QRandomGenerator::global()->bounded(20));
+    const QPoint start = rect().center() + QPoint(dx - 30, dy - 10);
+    label->move(start);
+    label->show();
+    label->raise();
+
+    auto *rise = new QPropertyAnimation(label, "pos", label);
+    rise->setDuration(800);
+    rise->setStartValue(start);
+    rise->setEndValue(start + QPoint(0, -80));
+    rise->setEasingCurve(QEasingCurve::OutCubic);
+
+    auto *opacity = new QGraphicsOpacityEffect(label);
+    label->setGraphicsEffect(opacity);
+    auto *fade = new QPropertyAnimation(opacity, "opacity", label);
+    fade->setDuration(800);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+
+    connect(rise, &QAbstractAnimation::finished, label, &QObject::deleteLater);
+    rise->start(QAbstractAnimation::DeleteWhenStopped);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void ClickButton::animateScaleTo(double target)
+{
+    scaleAnimation->stop();
+    scaleAnimation->setStartValue(m_scale);
+    scaleAnimation->setEndValue(target);
+    scaleAnimation->start(QAbstractAnimation::KeepWhenStopped);
+}
+
+void ClickButton::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        animateScaleTo(0.92);
+        showFloatingText(1);
+    }
+    QAbstractButton::mousePressEvent(event);
+}
+
+void ClickButton::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        animateScaleTo(1.0);
+    QAbstractButton::mouseReleaseEvent(event);
+}
+
+void ClickButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!qFuzzyCompare(m_scale, 1.0)) {
+        const QPointF centre = rect().center();
+        painter.translate(centre);
+        painter.scale(m_scale, m_scale);
+        painter.translate(-centre);
+    }
+
+    QStyleOptionButton option;
+    option.initFrom(this);
+    option.rect = rect();
+    option.text = text();
+    option.features = QStyleOptionButton::None;
+    style()->drawControl(QStyle::CE_PushButton, &option, &painter, this);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QColor>
+#include <QPushButton>
+
+class QPropertyAnimation;
+
+// The big button of the main window: shrinks while held, throws a "+1" on every left press and
+// builds its face from its own style sheet.
+class ClickButton : public QPushButton
+{
+    Q_OBJECT
+    Q_PROPERTY(double scale READ scale WRITE setScale)
+    Q_PROPERTY(int borderWidth READ borderWidth WRITE setBorderWidth)
+
+public:
+    explicit ClickButton(QWidget *parent = nullptr);
+
+    double scale() const { return m_scale; }
+    void setScale(double value);
+    int borderWidth() const { return m_borderWidth; }
+    void setBorderWidth(int pixels);
+    void setBorderRadius(int pixels);
+    void setButtonColor(const QColor &color);
+    void setBorderColor(const QColor &color);
+    void setButtonSize(int width, int height);
+    void updateStyle();
+    void showFloatingText(int amount);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+public:
+    QSize sizeHint() const override;
+
+private:
+    void animateScaleTo(double target);
+
+    double m_scale = 1.0;
+    int borderRadius = 16;
+    int m_borderWidth = 2;
+    QColor buttonColor;
+    QColor borderColor;
+    QPropertyAnimation *scaleAnimation = nullptr;
+    // The player's chosen size; every restyle would otherwise put the style sheets' minimum back.
+    QSize requestedSize;
+};

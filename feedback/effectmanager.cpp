@@ -1,0 +1,413 @@
+#include "effectmanager.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QPropertyAnimation>
+#include <QRandomGenerator>
+#include <QRect>
+#include <QSettings>
+#include <QStringList>
+#include <QVector>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const char *const settingsGroup = "effects_enabled";
+
+struct CatalogueRow
+{
+    const char *name;
+    const char *cssClass;
+    const char *symbol;
+    const char *color;
+    int type;
+    int count;
+    int duration;
+};
+
+// Id = position + 1. The server knows effects only by their class, so the order here is local.
+constexpr CatalogueRow catalogueRows[] = {
+    {"星星", "effect-star", "★", "#ffd700", 0, 8, 1200},            // 1
+    {"烟花", "effect-firework", "●", "#ff4081", 3, 12, 1500},       // 2
+    {"数字飘动", "effect-bounce_text", "+1", "#ff8f00", 6, 1, 800}, // 3
+    {"屏幕震动", "effect-shake", "", "#ffffff", 5, 1, 300},         // 4
+    {"彩虹光环", "effect-rainbow", "", "#ff0000", 2, 7, 800},       // 5
+    {"金币雨", "effect-coins", "⭐", "#ffd700", 1, 12, 1500},        // 6
+    {"蝴蝶", "effect-butterfly", "✨", "#e040fb", 0, 5, 2000},       // 7
+    {"闪电", "effect-lightning", "", "#40c4ff", 4, 3, 400},         // 8
+    {"火焰", "effect-flame", "▲", "#ff5722", 0, 8, 1000},           // 9
+    {"水滴", "effect-waterdrop", "●", "#4fc3f7", 1, 6, 1200},       // 10
+    {"花瓣", "effect-petal", "✿", "#f48fb1", 1, 8, 2500},           // 11
+    {"音符", "effect-music", "♫", "#7e57c2", 0, 5, 1800},           // 12
+    {"雪花", "effect-snow", "❄", "#ffffff", 1, 10, 3000},           // 13
+    {"气泡", "effect-bubble", "○", "#81d4fa", 0, 10, 2000},         // 14
+    {"星星爆炸", "effect-starburst", "★", "#ffeb3b", 3, 16, 1800},  // 15
+    {"彩虹", "effect-rainbow2", "", "#e91e63", 2, 7, 1200},         // 16
+    {"黑洞", "effect-blackhole", "●", "#212121", 2, 5, 2000},       // 17
+    {"极光", "effect-aurora", "", "#66bb6a", 2, 8, 2500},           // 18
+    {"樱花", "effect-sakura", "✿", "#f8bbd0", 1, 12, 3000},         // 19
+    {"美元", "effect-dollar", "$", "#4caf50", 0, 6, 1500},          // 20
+    {"欧元", "effect-euro", "€", "#2196f3", 0, 6, 1500},            // 21
+    {"英镑", "effect-pound", "£", "#3f51b5", 0, 6, 1500},           // 22
+    {"钻石", "effect-diamond", "◆", "#b3e5fc", 3, 10, 1500},        // 23
+    {"皇冠", "effect-crown", "♛", "#ffd700", 0, 5, 1500},           // 24
+    {"魔法阵", "effect-magic", "", "#ba68c8", 2, 6, 1500},          // 25
+    {"灵魂", "effect-soul", "☆", "#b39ddb", 0, 6, 2000},            // 26
+    {"骷髅", "effect-skull", "☠", "#eeeeee", 3, 8, 1500},           // 27
+    {"天使", "effect-angel", "♛", "#fffde7", 0, 6, 2500},           // 28
+    {"恶魔", "effect-demon", "♠", "#d32f2f", 3, 8, 1500},           // 29
+    {"猫咪", "effect-cat", "♛", "#ffccbc", 0, 5, 2000},             // 30
+    {"狗狗", "effect-dog", "♥", "#d7ccc8", 0, 5, 2000},             // 31
+    {"锦鲤", "effect-fish", "◇", "#ffab91", 0, 7, 2000},            // 32
+    {"飞龙", "effect-dragon", "♛", "#76ff03", 4, 4, 3000},          // 33
+    {"凤凰", "effect-phoenix", "★", "#ff6f00", 3, 12, 2500},        // 34
+    {"圣光", "effect-holylight", "", "#fff59d", 2, 5, 2000},        // 35
+    {"暗黑", "effect-darkness", "", "#1a1a2e", 2, 5, 2000},         // 36
+    {"时光", "effect-time", "⌛", "#80d8ff", 2, 6, 2000},            // 37
+    {"星辰", "effect-galaxy", "★", "#7c4dff", 3, 20, 2500},         // 38
+    {"创世", "effect-genesis", "", "#ffffff", 2, 10, 3000},         // 39
+};
+
+const QVector<EffectInfo> &catalogue()
+{
+    static const QVector<EffectInfo> entries = [] {
+        QVector<EffectInfo> list;
+        list.reserve(int(std::size(catalogueRows)));
+        for (const CatalogueRow &row : catalogueRows) {
+            list.append({QString::fromUtf8(row.name), QString::fromUtf8(row.cssClass),
+                         QString::fromUtf8(row.symbol), QColor::fromString(row.color), row.type,
+                         row.count, row.duration});
+        }
+        return list;
+    }();
+    return entries;
+}
+
+const QMap<int, int> &priceTable()
+{
+    static const QMap<int, int> prices = {
+        {1, 50},    {2, 100},   {3, 30},    {4, 80},    {5, 150},   {6, 200},   {7, 150},
+        {8, 180},   {9, 160},   {10, 40},   {11, 90},   {12, 110},  {13, 70},   {14, 55},
+        {15, 250},  {16, 300},  {17, 500},  {18, 800},  {19, 140},  {20, 75},   {21, 75},
+        {22, 75},   {23, 400},  {24, 350},  {25, 600},  {26, 220},  {27, 170},  {28, 450},
+        {29, 450},  {30, 95},   {31, 95},   {32, 130},  {33, 1000}, {34, 1200}, {35, 1500},
+        {36, 1500}, {37, 2000}, {38, 2500}, {39, 5000},
+    };
+    return prices;
+}
+
+int randomBelow(int n)
+{
+    return int(QRandomGenerator::global()->bounded(n));
+}
+
+// A label that lives on top of the window's widgets and lets clicks through to them.
+QLabel *makeEffectLabel(QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return label;
+}
+
+// Fades the label out over `duration` ms; the animation dies with the label at the latest.
+void startFade(QLabel *label, int duration)
+{
+    auto *opacity = new QGraphicsOpacityEffect(label);
+    label->setGraphicsEffect(opacity);
+    auto *fade = new QPropertyAnimation(opacity, "opacity", label);
+    fade->setDuration(duration);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+} // namespace
+
+EffectManager::EffectManager(QWidget *parent) : QObject(parent), parentWidget(parent)
+{
+    loadSettings();
+}
+
+bool EffectManager::isEffectEnabled(int effectId) const
+{
+    return enabledEffects.value(effectId, false);
+}
+
+void EffectManager::setEffectEnabled(int effectId, bool enabled)
+{
+    enabledEffects.insert(effectId, enabled);
+    saveSettings();
+}
+
+void EffectManager::playEffect(int effectId, const QPoint &globalPos)
+{
+    if (effectId == 0 || !parentWidget || !enabledEffects.value(effectId, false))
+        return;
+    startEffect(effectId, globalPos);
+}
+
+int EffectManager::effectCount()
+{
+    return int(catalogue().size());
+}
+
+EffectInfo EffectManager::effectInfo(int effectId)
+{
+    if (effectId >= 1 && effectId <= effectCount())
+        return catalogue().at(effectId - 1);
+    EffectInfo unknown;
+    unknown.name = QStringLiteral("未知");
+    unknown.color = QColor::fromString("#ffffff");
+    unknown.type = int(EffectType::Float);
+    unknown.count = 5;
+    unknown.duration = 1000;
+    return unknown;
+}
+
+QString EffectManager::effectName(int effectId)
+{
+    return effectInfo(effectId).name;
+}
+
+QString EffectManager::effectClass(int effectId)
+{
+    return effectInfo(effectId).cssClass;
+}
+
+int EffectManager::effectIdForClass(const QString &cssClass)
+{
+    const QVector<EffectInfo> &entries = catalogue();
+    for (int i = 0; i < entries.size(); ++i) {
+        if (entries.at(i).cssClass == cssClass)
+            return i + 1;
+    }
+    return 0;
+}
+
+int EffectManager::effectPrice(int effectId)
+{
+    return priceTable().value(effectId, 0);
+}
+
+void EffectManager::startEffect(int effectId, const QPoint &globalPos)
+{
+    const EffectInfo info = effectInfo(effectId);
+    const QPoint pos = parentWidget->mapFromGlobal(globalPos);
+    switch (info.type) {
+    case int(EffectType::Float):
+        playFloat(info, pos);
+        break;
+    case int(EffectType::Fall):
+        playFall(info, pos);
+        break;
+    case int(EffectType::Ring):
+        playRings(info, pos);
+        break;
+    case int(EffectType::Burst):
+        playBurst(info, pos);
+        break;
+    case int(EffectType::Streak):
+        playStreaks(info, pos);
+        break;
+    case int(EffectType::Shake):
+        shakeWindow();
+        break;
+    case int(EffectType::BounceText):
+        playBounceText(info, pos);
+        break;
+    default:
+        break;
+    }
+}
+
+void EffectManager::saveSettings()
+{
+    QSettings settings;
+    settings.beginGroup(settingsGroup);
+    for (auto it = enabledEffects.cbegin(); it != enabledEffects.cend(); ++it)
+        settings.setValue(QString::number(it.key()), it.value());
+    settings.endGroup();
+    settings.sync();
+}
+
+void EffectManager::loadSettings()
+{
+    QSettings settings;
+    settings.beginGroup(settingsGroup);
+    for (int id = 1; id <= effectCount(); ++id)
+        enabledEffects.insert(id, settings.value(QString::number(id), false).toBool());
+    settings.endGroup();
+}
+
+void EffectManager::playSymbolLabel(const EffectInfo &info, const QString &styleTemplate,
+                                    const QPoint &start, const QPoint &end, int duration,
+                                    QEasingCurve::Type easing, bool centred)
+{
+    QLabel *label = makeEffectLabel(parentWidget);
+    label->setText(info.symbol);
+    label->setStyleSheet(styleTemplate.arg(info.color.name()));
+    if (centred)
+        label->setAlignment(Qt::AlignCenter);
+    label->move(start);
+    label->show();
+    label->raise();
+
+    auto *movement = new QPropertyAnimation(label, "pos", label);
+    movement->setDuration(duration);
+    movement->setStartValue(start);
+    movement->setEndValue(end);
+    movement->setEasingCurve(easing);
+    connect(movement, &QAbstractAnimation::finished, label, &QObject::deleteLater);
+
+    movement->start(QAbstractAnimation::DeleteWhenStopped);
+    startFade(label, duration);
+}
+
+void EffectManager::playFloat(const EffectInfo &info, const QPoint &p)
+{
+    const QString style = QStringLiteral("color: %1; font-size: 18px; background: transparent;");
+    for (int i = 0; i < info.count; ++i) {
+        const int sx = randomBelow(60) - 30;
+        const int sy = randomBelow(30) - 20;
+        const QPoint start = p + QPoint(sx, sy);
+        const int ex = randomBelow(80) - 40;
+        const int ey = -80 - randomBelow(60);
+        const QPoint end = start + QPoint(ex, ey);
+        const int duration = info.duration + randomBelow(400);
+        playSymbolLabel(info, style, start, end, duration, QEasingCurve::OutCubic, false);
+    }
+}
+
+void EffectManager::playFall(const EffectInfo &info, const QPoint &p)
+{
+    const QString style = QStringLiteral("color: %1; font-size: 16px; background: transparent;");
+    const int height = parentWidget->height();
+    for (int i = 0; i < info.count; ++i) {
+        const int sx = p.x() + randomBelow(120) - 60;
+        const int sy = std::max(0, p.y() - 50 - randomBelow(100));
+        const QPoint start(sx, sy);
+        const QPoint end(start.x() + randomBelow(60) - 30, height + 20);
+        const int duration = info.duration + randomBelow(800);
+        playSymbolLabel(info, style, start, end, duration, QEasingCurve::InQuad, false);
+    }
+}
+
+void EffectManager::playBurst(const EffectInfo &info, const QPoint &p)
+{
+    const QString style = QStringLiteral("color: %1; font-size: 14px; background: transparent;");
+    for (int i = 0; i < info.count; ++i) {
+        const int base = i * 360 / info.count;
+        const int angle = base + randomBelow(30) - 15;
+        const double a = angle * 0.017453292519943295;
+        const int r = 40 + randomBelow(60);
+        const QPoint end = p + QPoint(int(std::cos(a) * r), int(std::sin(a) * r));
+        playSymbolLabel(info, style, p, end, info.duration, QEasingCurve::OutCubic, false);
+    }
+}
+
+void EffectManager::playBounceText(const EffectInfo &info, const QPoint &p)
+{
+    const QString style =
+        QStringLiteral("color: %1; font-size: 20px; font-weight: bold; background: transparent;");
+    const QPoint start = p + QPoint(-20, -10);
+    playSymbolLabel(info, style, start, start + QPoint(0, -60), info.duration,
+                    QEasingCurve::OutCubic, true);
+}
+
+void EffectManager::playRings(const EffectInfo &info, const QPoint &p)
+{
+    QStringList colors;
+    if (info.cssClass == QLatin1String("effect-rainbow") ||
+        info.cssClass == QLatin1String("effect-rainbow2")) {
+        colors = {"#ff0000", "#ff7f00", "#ffff00", "#00ff00", "#0000ff", "#4b0082", "#9400d3"};
+    } else if (info.cssClass == QLatin1String("effect-aurora")) {
+        colors = {"#00e676", "#00b0ff", "#e040fb", "#69f0ae", "#18ffff"};
+    } else if (info.cssClass == QLatin1String("effect-genesis")) {
+        colors = {"#ffffff", "#ffd700", "#ff69b4", "#00ffff", "#ff4500", "#9400d3", "#32cd32"};
+    } else if (info.cssClass == QLatin1String("effect-holylight")) {
+        colors = {"#fff9c4", "#fff176", "#ffee58", "#fff59d", "#fffde7"};
+    } else if (info.cssClass == QLatin1String("effect-darkness")) {
+        colors = {"#1a1a2e", "#16213e", "#0f3460", "#533483", "#2c2c54"};
+    } else if (info.cssClass == QLatin1String("effect-blackhole")) {
+        colors = {"#000000", "#1a1a1a", "#333333", "#4a148c", "#6a1b9a"};
+    } else {
+        colors = {info.color.name(), info.color.lighter(120).name(), info.color.darker(120).name(),
+                  info.color.lighter(140).name(), info.color.darker(140).name()};
+    }
+
+    const int n = std::min(info.count, int(colors.size()));
+    const QString style =
+        QStringLiteral("background: transparent; border: 3px solid %1; border-radius: %2px;");
+    for (int k = 0; k < n; ++k) {
+        const int size = 20 + 12 * k;
+        QLabel *label = makeEffectLabel(parentWidget);
+        // resize, not a fixed size: a fixed size would pin the ring and the growth animation
+        // below would only slide it up and to the left.
+        label->resize(size, size);
+        label->setStyleSheet(style.arg(colors.at(k)).arg(size / 2));
+        const QPoint topLeft = p - QPoint(size / 2, size / 2);
+        label->move(topLeft);
+        label->show();
+        label->raise();
+
+        const int grown = size + 60;
+        auto *growth = new QPropertyAnimation(label, "geometry", label);
+        growth->setDuration(info.duration);
+        growth->setStartValue(QRect(topLeft.x(), topLeft.y(), size, size));
+        growth->setEndValue(QRect(p.x() - grown / 2, p.y() - grown / 2, grown, grown));
+        growth->setEasingCurve(QEasingCurve::OutCubic);
+        connect(growth, &QAbstractAnimation::finished, label, &QObject::deleteLater);
+
+        growth->start(QAbstractAnimation::DeleteWhenStopped);
+        startFade(label, info.duration);
+    }
+}
+
+void EffectManager::playStreaks(const EffectInfo &info, const QPoint &p)
+{
+    const QString style = QStringLiteral(
+        "background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 transparent, stop:0.3 %1, "
+        "stop:0.7 %1, stop:1 transparent);");
+    for (int i = 0; i < info.count; ++i) {
+        QLabel *label = makeEffectLabel(parentWidget);
+        label->setFixedSize(80 + randomBelow(100), 3);
+        label->setStyleSheet(style.arg(info.color.name()));
+        const int dx = randomBelow(80) - 40;
+        const int dy = randomBelow(60) - 30;
+        label->move(p + QPoint(dx, dy));
+        label->show();
+        label->raise();
+
+        // Window opacity has no effect on a child widget: the streak stays fully visible for the
+        // whole duration and disappears at the end.
+        auto *flash = new QPropertyAnimation(label, "windowOpacity", label);
+        flash->setDuration(info.duration);
+        flash->setStartValue(1.0);
+        flash->setEndValue(0.0);
+        connect(flash, &QAbstractAnimation::finished, label, &QObject::deleteLater);
+        flash->start(QAbstractAnimation::DeleteWhenStopped);
+    }
+}
+
+void EffectManager::shakeWindow()
+{
+    if (!parentWidget)
+        return;
+    QPoint home = parentWidget->pos();
+    if (shakeAnimation && shakeAnimation->state() == QAbstractAnimation::Running) {
+        home = shakeHome;
+        shakeAnimation->stop(); // deletes itself
+    }
+    shakeHome = home;
+
+    auto *shake = new QPropertyAnimation(parentWidget, "pos", parentWidget);
+    shake->setDuration(300);
+    const int offsets[] = {0, -6, 6, -6, 6, -6, 6, -3, 3, 0, 0};
+    for (int i = 0; i <= 10; ++i)
+        shake->setKeyValueAt(i / 10.0, home + QPoint(offsets[i], 0));
+    shakeAnimation = shake;
+    shake->start(QAbstractAnimation::DeleteWhenStopped);
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "effectinfo.h"
+
+#include <QEasingCurve>
+#include <QMap>
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+
+class QPropertyAnimation;
+class QWidget;
+
+// Keeps the per-effect switches (persisted under "effects_enabled") and plays click effects as
+// short-lived child widgets of the widget it was created for.
+class EffectManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit EffectManager(QWidget *parent = nullptr);
+
+    bool isEffectEnabled(int effectId) const;
+    void setEffectEnabled(int effectId, bool enabled);
+    void playEffect(int effectId, const QPoint &globalPos);
+
+    // The compiled-in catalogue and price table; they do not depend on any instance.
+    static int effectCount();
+    static EffectInfo effectInfo(int effectId);
+    static QString effectName(int effectId);
+    static QString effectClass(int effectId);
+    static int effectIdForClass(const QString &cssClass);
+    static int effectPrice(int effectId);
+
+private:
+    void startEffect(int effectId, const QPoint &globalPos);
+    void saveSettings();
+    void loadSettings();
+
+    void playFloat(const EffectInfo &info, const QPoint &p);
+    void playFall(const EffectInfo &info, const QPoint &p);
+    void playRings(const EffectInfo &info, const QPoint &p);
+    void playBurst(const EffectInfo &info, const QPoint &p);
+    void playStreaks(const EffectInfo &info, const QPoint &p);
+    void shakeWindow();
+    void playBounceText(const EffectInfo &info, const QPoint &p);
+
+    // Shared part of the symbol-drawing families: one label moved from start to end and faded.
+    void playSymbolLabel(const EffectInfo &info, const QString &styleTemplate, const QPoint &start,
+                         const QPoint &end, int duration, QEasingCurve::Type easing, bool centred);
+
+    QWidget *parentWidget;
+    QMap<int, bool> enabledEffects;
+
+    // A shake that starts while another runs reuses the first one's home position, so that
+    // overlapping shakes cannot walk the window away from where it was.
+    QPointer<QPropertyAnimation> shakeAnimation;
+    QPoint shakeHome;
+};
