@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include "dialogs/logindialog.h"
+#include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 
@@ -13,6 +15,11 @@
 int Application::run(int &argc, char **argv)
 {
     QApplication app(argc, argv);
+    return exec(app);
+}
+
+int Application::exec(QApplication &app)
+{
     prepare(app);
 
     AuthManager authManager;
@@ -56,8 +63,29 @@ void Application::applyStyleSheet(QApplication *app, bool dark)
 void Application::runSessionLoop(AuthManager *authManager, ApiClient *apiClient, QApplication *app,
                                  bool startupDark)
 {
-    Q_UNUSED(authManager);
-    Q_UNUSED(apiClient);
-    Q_UNUSED(app);
-    Q_UNUSED(startupDark);
+    for (;;) {
+        if (!authManager->savedToken().isEmpty() && authManager->hasToken()) {
+            auto *window = new MainWindow(authManager, apiClient, nullptr);
+            window->setAttribute(Qt::WA_DeleteOnClose);
+            window->show();
+        } else {
+            auto *dialog = new LoginDialog(authManager, apiClient, nullptr);
+            const int result = dialog->exec();
+            delete dialog;
+            if (result != QDialog::Accepted || !authManager->isLoggedIn())
+                break;
+            auto *window = new MainWindow(authManager, apiClient, nullptr);
+            window->setAttribute(Qt::WA_DeleteOnClose);
+            window->show();
+            window->raise();
+        }
+
+        app->exec();
+        // The closed window deletes itself later; make that happen before anything else opens.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        if (authManager->isLoggedIn())
+            break;
+        applyStyleSheet(app, startupDark);
+    }
 }

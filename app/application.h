@@ -10,6 +10,8 @@ class Application
 public:
     // The whole program: start-up, session loop, teardown. Always returns 0.
     static int run(int &argc, char **argv);
+    // Everything after the application object exists; returns once the last request ended.
+    static int exec(QApplication &app);
 
     // Identity, quit policy, widget style, icon and TLS default, in that order. Must run before
     // any settings store is opened.

@@ -1,0 +1,138 @@
+#include "logindialog.h"
+
+#include "net/apiclient.h"
+#include "net/authmanager.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+LoginDialog::LoginDialog(AuthManager *authManager, ApiClient *apiClient, QWidget *parent)
+    : QDialog(parent), authManager(authManager), apiClient(apiClient)
+{
+    setWindowTitle("TapTempest - 登录");
+    setFixedSize(380, 320);
+    setupUi();
+    connect(apiClient, &ApiClient::networkError, this, &LoginDialog::onNetworkError);
+}
+
+void LoginDialog::setupUi()
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, 20, 24, 20);
+    layout->setSpacing(14);
+
+    auto *welcome = new QLabel("欢迎使用 TapTempest", this);
+    welcome->setStyleSheet("font-size: 20px; font-weight: bold; color: #00b4d8;");
+    welcome->setAlignment(Qt::AlignCenter);
+    layout->addWidget(welcome);
+
+    auto *hint = new QLabel("请使用 CoinVale 账号登录", this);
+    hint->setStyleSheet("font-size: 13px; color: #8b949e;");
+    hint->setAlignment(Qt::AlignCenter);
+    layout->addWidget(hint);
+
+    auto *group = new QGroupBox(this);
+    group->setStyleSheet("QGroupBox { border: 1px solid #30363d; border-radius: 8px; "
+                         "margin-top: 0; padding: 12px; }");
+    auto *form = new QFormLayout(group);
+    form->setSpacing(10);
+    form->setContentsMargins(8, 8, 8, 8);
+
+    usernameEdit = new QLineEdit(group);
+    usernameEdit->setObjectName("usernameEdit");
+    usernameEdit->setPlaceholderText("请输入用户名");
+    usernameEdit->setMinimumHeight(30);
+    form->addRow("用户名:", usernameEdit);
+
+    passwordEdit = new QLineEdit(group);
+    passwordEdit->setObjectName("passwordEdit");
+    passwordEdit->setPlaceholderText("请输入密码");
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    passwordEdit->setMinimumHeight(30);
+    form->addRow("密码:", passwordEdit);
+    layout->addWidget(group);
+
+    errorLabel = new QLabel(this);
+    errorLabel->setObjectName("errorLabel");
+    errorLabel->setAlignment(Qt::AlignCenter);
+    errorLabel->setTextFormat(Qt::PlainText);
+    errorLabel->setStyleSheet("color: #ff4081; font-size: 13px;");
+    errorLabel->hide();
+    layout->addWidget(errorLabel);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(12);
+    auto *cancelButton = new QPushButton("取消", this);
+    cancelButton->setObjectName("secondaryButton");
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    buttons->addWidget(cancelButton);
+
+    loginButton = new QPushButton("登录", this);
+    loginButton->setObjectName("primaryButton");
+    connect(loginButton, &QPushButton::clicked, this, &LoginDialog::onLoginClicked);
+    buttons->addWidget(loginButton);
+    layout->addLayout(buttons);
+
+    passwordEdit->installEventFilter(this);
+}
+
+void LoginDialog::onLoginClicked()
+{
+    const QString username = usernameEdit->text().trimmed();
+    const QString password = passwordEdit->text();
+    if (username.isEmpty() || password.isEmpty()) {
+        errorLabel->setText("用户名和密码不能为空");
+        errorLabel->show();
+        return;
+    }
+
+    errorLabel->hide();
+    loginButton->setEnabled(false);
+    loginButton->setText("登录中...");
+    QPointer<LoginDialog> self(this);
+    apiClient->login(username, password,
+                     [self](bool success, const QJsonObject &data, const QString &error) {
+                         if (self)
+                             self->onLoginSuccess(success, data, error);
+                     });
+}
+
+void LoginDialog::onLoginSuccess(bool success, const QJsonObject &data, const QString &error)
+{
+    loginButton->setEnabled(true);
+    loginButton->setText("登录");
+    if (success) {
+        authManager->handleLoginResponse(data);
+        accept();
+        return;
+    }
+    errorLabel->setText(error.isEmpty() ? QStringLiteral("登录失败，请检查用户名和密码") : error);
+    errorLabel->show();
+}
+
+void LoginDialog::onNetworkError(const QString &errorMessage)
+{
+    loginButton->setEnabled(true);
+    loginButton->setText("登录");
+    errorLabel->setText("网络错误: " + errorMessage);
+    errorLabel->show();
+}
+
+bool LoginDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == passwordEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            onLoginClicked();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,142 @@
+#include "rankingdialog.h"
+
+#include "net/apiclient.h"
+
+#include <QAbstractItemView>
+#include <QBrush>
+#include <QColor>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+RankingDialog::RankingDialog(ApiClient *api, QWidget *parent) : QDialog(parent), apiClient(api)
+{
+    setWindowTitle(QStringLiteral("点击排行榜"));
+    setMinimumSize(420, 520);
+    setupUi();
+    loadRanking(100);
+    connect(apiClient, &ApiClient::networkError, this, &RankingDialog::onNetworkError);
+}
+
+void RankingDialog::setupUi()
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setSpacing(12);
+
+    auto *header = new QHBoxLayout;
+    auto *title = new QLabel(QStringLiteral("点击排行榜"), this);
+    title->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold; color: #00b4d8;"));
+    header->addWidget(title);
+    header->addStretch();
+    header->addWidget(new QLabel(QStringLiteral("显示数量:"), this));
+    limitCombo = new QComboBox(this);
+    limitCombo->setObjectName(QStringLiteral("limitCombo"));
+    limitCombo->addItems(
+        {QStringLiteral("10"), QStringLiteral("50"), QStringLiteral("100"), QStringLiteral("200")});
+    limitCombo->setCurrentText(QStringLiteral("100"));
+    header->addWidget(limitCombo);
+    refreshButton = new QPushButton(QStringLiteral("刷新"), this);
+    refreshButton->setObjectName(QStringLiteral("primaryButton"));
+    connect(refreshButton, &QPushButton::clicked, this, &RankingDialog::onRefreshClicked);
+    header->addWidget(refreshButton);
+    layout->addLayout(header);
+
+    rankingTable = new QTableWidget(0, 3, this);
+    rankingTable->setObjectName(QStringLiteral("rankingTable"));
+    rankingTable->setHorizontalHeaderLabels(
+        {QStringLiteral("排名"), QStringLiteral("用户名"), QStringLiteral("总点击数")});
+    QHeaderView *horizontal = rankingTable->horizontalHeader();
+    horizontal->setStretchLastSection(true);
+    horizontal->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    horizontal->setSectionResizeMode(1, QHeaderView::Stretch);
+    rankingTable->verticalHeader()->setVisible(false);
+    rankingTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    rankingTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    rankingTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    rankingTable->setAlternatingRowColors(true);
+    layout->addWidget(rankingTable, 1);
+
+    statusLabel = new QLabel(this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel->setAlignment(Qt::AlignCenter);
+    statusLabel->setStyleSheet(QStringLiteral("color: #00b4d8; font-size: 13px;"));
+    // Error texts may quote the server: never let them be taken for markup.
+    statusLabel->setTextFormat(Qt::PlainText);
+    layout->addWidget(statusLabel);
+
+    auto *closeButton = new QPushButton(QStringLiteral("关闭"), this);
+    closeButton->setObjectName(QStringLiteral("secondaryButton"));
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+    layout->addWidget(closeButton);
+}
+
+void RankingDialog::onRefreshClicked()
+{
+    bool ok = false;
+    const int limit = limitCombo->currentText().toInt(&ok, 10);
+    loadRanking(ok ? limit : 0);
+}
+
+void RankingDialog::loadRanking(int limit)
+{
+    statusLabel->setText(QStringLiteral("加载排行榜中..."));
+    refreshButton->setEnabled(false);
+    QPointer<RankingDialog> self(this);
+    apiClient->fetchRanking(limit,
+                            [self](bool success, const QJsonArray &rankings, const QString &error) {
+                                if (!self)
+                                    return;
+                                self->refreshButton->setEnabled(true);
+                                self->onFetchRankingDone(success, rankings, error);
+                            });
+}
+
+void RankingDialog::onFetchRankingDone(bool success, const QJsonArray &rankings,
+                                       const QString &error)
+{
+    if (!success) {
+        statusLabel->setText(QStringLiteral("加载失败: ") + error);
+        return;
+    }
+    populateTable(rankings);
+    statusLabel->setText(QStringLiteral("显示 %1 条记录").arg(rankings.size()));
+}
+
+void RankingDialog::populateTable(const QJsonArray &rankings)
+{
+    static const QColor medals[] = {QColor(QStringLiteral("#ffd700")),
+                                    QColor(QStringLiteral("#c0c0c0")),
+                                    QColor(QStringLiteral("#cd7f32"))};
+
+    rankingTable->setRowCount(rankings.size());
+    for (int row = 0; row < rankings.size(); ++row) {
+        const QJsonObject entry = rankings.at(row).toObject();
+        const QString username = entry.value(QStringLiteral("username")).toString();
+        const int totalClicks = entry.value(QStringLiteral("total_clicks")).toInt(0);
+
+        // The array is in rank order; the rank is the position, not a figure from the server.
+        auto *rankItem = new QTableWidgetItem(QString::number(row + 1));
+        rankItem->setTextAlignment(Qt::AlignCenter);
+        if (row < 3)
+            rankItem->setForeground(QBrush(medals[row]));
+        rankingTable->setItem(row, 0, rankItem);
+
+        rankingTable->setItem(row, 1, new QTableWidgetItem(username));
+
+        auto *clicksItem = new QTableWidgetItem(QString::number(totalClicks));
+        clicksItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        rankingTable->setItem(row, 2, clicksItem);
+    }
+}
+
+void RankingDialog::onNetworkError(const QString &errorMessage)
+{
+    statusLabel->setText(QStringLiteral("网络错误: ") + errorMessage);
+}

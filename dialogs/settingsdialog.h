@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QColor>
+#include <QDialog>
+#include <QList>
+#include <QPair>
+
+class AuthManager;
+class EffectManager;
+class QCheckBox;
+class QGridLayout;
+class QPushButton;
+class QScrollArea;
+class QSpinBox;
+
+// Theme, the click button's look and the per-effect switches. Everything but the effect switches
+// is written only by Apply; each effect switch writes through to the effect manager at once.
+class SettingsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    SettingsDialog(AuthManager *authManager, EffectManager *effectManager,
+                   QWidget *parent = nullptr);
+    ~SettingsDialog() override;
+
+signals:
+    void settingsChanged();
+
+private slots:
+    void onThemeChanged(int state);
+    void onChooseAccentColor();
+    void onChooseButtonColor();
+    void onChooseBorderColor();
+    void onApplyClicked();
+    void onResetClicked();
+
+private:
+    void setupUi();
+    void populateEffects();
+    void loadSettings();
+    void saveSettings();
+    void chooseColor(QColor &color, QPushButton *swatch, const QString &title);
+
+    AuthManager *authManager;
+    EffectManager *effectManager;
+    QCheckBox *darkThemeCheck = nullptr;
+    QPushButton *accentColorButton = nullptr;
+    QColor accentColor;
+    QSpinBox *widthSpin = nullptr;
+    QSpinBox *heightSpin = nullptr;
+    QSpinBox *radiusSpin = nullptr;
+    QSpinBox *borderWidthSpin = nullptr;
+    QPushButton *buttonColorButton = nullptr;
+    QPushButton *borderColorButton = nullptr;
+    QColor buttonColor;
+    QColor borderColor;
+    QCheckBox *effectsEnabledCheck = nullptr;
+    QCheckBox *soundEnabledCheck = nullptr;
+    QScrollArea *effectsScrollArea = nullptr;
+    QWidget *effectsContainer = nullptr;
+    QGridLayout *effectsGrid = nullptr;
+    QList<QPair<int, QCheckBox *>> effectCheckBoxes;
+};

@@ -1,0 +1,169 @@
+#include "shopdialog.h"
+
+#include "net/apiclient.h"
+#include "net/authmanager.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSet>
+#include <QVBoxLayout>
+
+ShopDialog::ShopDialog(AuthManager *auth, ApiClient *api, QWidget *parent)
+    : QDialog(parent), authManager(auth), apiClient(api)
+{
+    setWindowTitle(QStringLiteral("特效商店"));
+    setMinimumSize(420, 480);
+    setupUi();
+    loadEffects();
+    connect(apiClient, &ApiClient::networkError, this, &ShopDialog::onNetworkError);
+}
+
+void ShopDialog::setupUi()
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setSpacing(12);
+
+    auto *header = new QHBoxLayout;
+    auto *title = new QLabel(QStringLiteral("特效商店"), this);
+    title->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold; color: #00b4d8;"));
+    header->addWidget(title);
+    header->addStretch();
+    goldAmountLabel = new QLabel(this);
+    goldAmountLabel->setObjectName(QStringLiteral("goldAmountLabel"));
+    goldAmountLabel->setStyleSheet(
+        QStringLiteral("font-size: 16px; font-weight: bold; color: #ffd700;"));
+    header->addWidget(goldAmountLabel);
+    layout->addLayout(header);
+    updateGoldLabel();
+
+    effectList = new QListWidget(this);
+    effectList->setObjectName(QStringLiteral("effectList"));
+    effectList->setStyleSheet(QStringLiteral(
+        "QListWidget { border: 1px solid #30363d; border-radius: 8px; padding: 4px; }"));
+    layout->addWidget(effectList, 1);
+    connect(effectList, &QListWidget::itemClicked, this, &ShopDialog::onItemClicked);
+
+    statusLabel = new QLabel(this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel->setAlignment(Qt::AlignCenter);
+    statusLabel->setStyleSheet(QStringLiteral("color: #00b4d8; font-size: 13px;"));
+    // Shows texts from the server: never let them be taken for markup.
+    statusLabel->setTextFormat(Qt::PlainText);
+    layout->addWidget(statusLabel);
+
+    closeButton = new QPushButton(QStringLiteral("关闭"), this);
+    closeButton->setObjectName(QStringLiteral("secondaryButton"));
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+    layout->addWidget(closeButton);
+}
+
+void ShopDialog::updateGoldLabel()
+{
+    goldAmountLabel->setText(QStringLiteral("金币: %1").arg(authManager->gold()));
+}
+
+void ShopDialog::loadEffects()
+{
+    statusLabel->setText(QStringLiteral("加载特效列表中..."));
+    QPointer<ShopDialog> self(this);
+    apiClient->fetchEffects([self](bool success, const QJsonArray &effects, const QString &error) {
+        if (self)
+            self->onFetchEffectsDone(success, effects, error);
+    });
+}
+
+void ShopDialog::onItemClicked(QListWidgetItem *item)
+{
+    if (!item)
+        return;
+    const int effectId = item->data(EffectIdRole).toInt();
+    const bool owned = item->data(OwnedRole).toBool();
+
+    if (owned) {
+        QMessageBox::information(this, QStringLiteral("提示"), QStringLiteral("您已经拥有此特效!"),
+                                 QMessageBox::Ok);
+        return;
+    }
+    // The price is the server's business; it refuses a purchase the gold cannot pay for.
+    if (authManager->gold() > 0) {
+        statusLabel->setText(QStringLiteral("购买中..."));
+        QPointer<ShopDialog> self(this);
+        apiClient->buyEffect(effectId,
+                             [self](bool success, const QJsonObject &data, const QString &error) {
+                                 if (self)
+                                     self->onBuyEffect(success, data, error);
+                             });
+        return;
+    }
+    QMessageBox::warning(this, QStringLiteral("金币不足"),
+                         QStringLiteral("您的金币不足，请先兑换金币!"), QMessageBox::Ok);
+}
+
+void ShopDialog::onBuyEffect(bool success, const QJsonObject &data, const QString &error)
+{
+    if (success) {
+        const int newGold = data.value(QStringLiteral("new_gold")).toInt(0);
+        const QString effectName = data.value(QStringLiteral("effect_name")).toString();
+        authManager->updateStats(authManager->clicks(), newGold, authManager->balance());
+        updateGoldLabel();
+        statusLabel->setText(QStringLiteral("购买成功: %1").arg(effectName));
+        loadEffects();
+        return;
+    }
+    statusLabel->setText(QStringLiteral("购买失败: ") + error);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("购买失败"), error, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, const QString &error)
+{
+    if (!success) {
+        statusLabel->setText(QStringLiteral("加载失败: ") + error);
+        return;
+    }
+
+    effectList->clear();
+    QSet<QString> seenClasses;
+    int count = 0;
+    for (const QJsonValue &value : effects) {
+        const QJsonObject effect = value.toObject();
+        const QString cssClass = effect.value(QStringLiteral("css_class")).toString();
+        const int effectId = effect.value(QStringLiteral("id")).toInt(0);
+        // The first entry of a style class wins; the player sees each effect once.
+        if (seenClasses.contains(cssClass))
+            continue;
+        seenClasses.insert(cssClass);
+
+        const QString name = effect.value(QStringLiteral("name")).toString();
+        const int price = effect.value(QStringLiteral("price")).toInt(0);
+        // Only a real JSON boolean counts.
+        const bool owned = effect.value(QStringLiteral("owned")).toBool(false);
+
+        const QString text =
+            QStringLiteral("%1 - %2 金币 %3")
+                .arg(name, QString::number(price),
+                     owned ? QStringLiteral("(已拥有)") : QStringLiteral("(点击购买)"));
+        auto *item = new QListWidgetItem(text);
+        item->setData(EffectIdRole, effectId);
+        item->setData(OwnedRole, owned);
+        item->setData(CssClassRole, cssClass);
+        if (owned)
+            item->setForeground(QBrush(QColor(QStringLiteral("#2ea043"))));
+        effectList->addItem(item);
+        ++count;
+    }
+    statusLabel->setText(QStringLiteral("共 %1 个特效").arg(count));
+}
+
+void ShopDialog::onNetworkError(const QString &errorMessage)
+{
+    statusLabel->setText(QStringLiteral("网络错误: ") + errorMessage);
+}

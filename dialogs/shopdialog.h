@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDialog>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+
+class ApiClient;
+class AuthManager;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QPushButton;
+
+// Lists the effects the server offers and buys the one the player clicks.
+class ShopDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Item data roles of the effect list.
+    static constexpr int EffectIdRole = Qt::UserRole;
+    static constexpr int OwnedRole = Qt::UserRole + 1;
+    static constexpr int CssClassRole = Qt::UserRole + 2;
+
+    ShopDialog(AuthManager *auth, ApiClient *api, QWidget *parent = nullptr);
+
+    void loadEffects();
+
+private slots:
+    void onItemClicked(QListWidgetItem *item);
+    void onBuyEffect(bool success, const QJsonObject &data, const QString &error);
+    void onFetchEffectsDone(bool success, const QJsonArray &effects, const QString &error);
+    void onNetworkError(const QString &errorMessage);
+
+private:
+    void setupUi();
+    void updateGoldLabel();
+
+    AuthManager *authManager;
+    ApiClient *apiClient;
+    QListWidget *effectList = nullptr;
+    QLabel *goldAmountLabel = nullptr;
+    QLabel *statusLabel = nullptr;
+    QPushButton *closeButton = nullptr;
+};

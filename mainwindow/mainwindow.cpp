@@ -1,0 +1,503 @@
+#include "mainwindow.h"
+
+#include "dialogs/rankingdialog.h"
+#include "dialogs/settingsdialog.h"
+#include "dialogs/shopdialog.h"
+#include "feedback/clickbutton.h"
+#include "feedback/effectmanager.h"
+#include "net/apiclient.h"
+#include "net/authmanager.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QJsonArray>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTextStream>
+#include <QTimer>
+#include <QUuid>
+#include <QVBoxLayout>
+
+namespace {
+
+// Server and network texts are shown as they are, never interpreted as markup.
+void warnPlain(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QString balanceText(double value)
+{
+    return QString::number(value, 'f', 0);
+}
+
+QLabel *addCaption(QGridLayout *grid, const QString &text, int row, int column)
+{
+    auto *label = new QLabel(text);
+    label->setStyleSheet("font-weight: bold; color: #8b949e;");
+    grid->addWidget(label, row, column);
+    return label;
+}
+
+QLabel *addValue(QGridLayout *grid, const QString &text, const QString &objectName,
+                 const QString &color, int row, int column)
+{
+    auto *label = new QLabel(text);
+    label->setObjectName(objectName);
+    label->setStyleSheet(
+        QStringLiteral("font-size: 15px; font-weight: bold; color: %1;").arg(color));
+    grid->addWidget(label, row, column);
+    return label;
+}
+
+} // namespace
+
+MainWindow::MainWindow(AuthManager *authManager, ApiClient *apiClient, QWidget *parent)
+    : QMainWindow(parent), authManager(authManager), apiClient(apiClient),
+      syncId(QUuid::createUuid().toString(QUuid::WithoutBraces))
+{
+    setWindowTitle("TapTempest - 点击游戏");
+    resize(800, 600);
+    setMinimumSize(640, 480);
+
+    effectManager = new EffectManager(this);
+    setupUi();
+
+    toastTimer = new QTimer(this);
+    toastTimer->setSingleShot(true);
+    connect(toastTimer, &QTimer::timeout, this, [this]() {
+        if (toastLabel)
+            toastLabel->hide();
+    });
+
+    setupSyncTimer();
+    applyButtonSettings();
+    applyTheme();
+    connect(apiClient, &ApiClient::networkError, this, &MainWindow::onNetworkError);
+}
+
+void MainWindow::setupUi()
+{
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+    auto *mainLayout = new QVBoxLayout(central);
+    mainLayout->setContentsMargins(16, 16, 16, 8);
+    mainLayout->setSpacing(12);
+
+    auto *infoGroup = new QGroupBox("用户信息", central);
+    auto *grid = new QGridLayout(infoGroup);
+    grid->setSpacing(16);
+    grid->setContentsMargins(16, 12, 16, 12);
+    addCaption(grid, "用户:", 0, 0);
+    usernameLabel = addValue(grid, authManager->username(), "usernameLabel", "#00b4d8", 0, 1);
+    addCaption(grid, "总点击:", 0, 2);
+    clicksLabel = addValue(grid, "0", "clicksLabel", "#ff8f00", 0, 3);
+    addCaption(grid, "金币:", 1, 0);
+    goldLabel = addValue(grid, "0", "goldLabel", "#ffd700", 1, 1);
+    addCaption(grid, "银行余额:", 1, 2);
+    bankLabel = addValue(grid, "0 元", "bankLabel", "#00b4d8", 1, 3);
+    mainLayout->addWidget(infoGroup, 0);
+
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    clickButton = new ClickButton(this);
+    clickButton->setObjectName("clickButton");
+    clickButton->setText("CLICK ME!");
+    clickButton->setMinimumSize(200, 100);
+    clickButton->setCursor(Qt::PointingHandCursor);
+    connect(clickButton, &QPushButton::clicked, this, &MainWindow::onButtonClicked);
+    // Aligned, the row can take the spare height; unaligned, the fixed-size button would cap it
+    // and leave the spare height to the info box.
+    buttonRow->addWidget(clickButton, 0, Qt::AlignCenter);
+    buttonRow->addStretch();
+    mainLayout->addLayout(buttonRow, 1);
+
+    auto *functionRow = new QHBoxLayout;
+    functionRow->setSpacing(8);
+    auto addButton = [&](const QString &text, const QString &objectName, auto slot) {
+        auto *button = new QPushButton(text, central);
+        button->setObjectName(objectName);
+        button->setCursor(Qt::PointingHandCursor);
+        connect(button, &QPushButton::clicked, this, slot);
+        functionRow->addWidget(button);
+        return button;
+    };
+    exchangeButton = addButton("兑换金币", "funcButton", &MainWindow::onExchangeGold);
+    depositButton = addButton("存入银行", "funcButton", &MainWindow::onDepositToBank);
+    shopButton = addButton("特效商店", "funcButton", &MainWindow::onOpenShop);
+    rankingButton = addButton("排行榜", "funcButton", &MainWindow::onOpenRanking);
+    settingsButton = addButton("设置", "funcButton", &MainWindow::onOpenSettings);
+    themeButton = addButton("切换主题", "funcButton", &MainWindow::onToggleTheme);
+    logoutButton = addButton("退出登录", "dangerButton", &MainWindow::onLogout);
+    mainLayout->addLayout(functionRow, 0);
+
+    statusBar()->setObjectName("statusBar");
+    statusBar()->setStyleSheet("QStatusBar { background-color: #161b22; }");
+    toastLabel = new QLabel(this);
+    toastLabel->setObjectName("toastLabel");
+    toastLabel->setAlignment(Qt::AlignCenter);
+    toastLabel->setTextFormat(Qt::PlainText);
+    toastLabel->hide();
+    statusBar()->addPermanentWidget(toastLabel, 1);
+}
+
+void MainWindow::setupSyncTimer()
+{
+    syncTimer = new QTimer(this);
+    syncTimer->setInterval(3000);
+    connect(syncTimer, &QTimer::timeout, this, &MainWindow::onSyncTimer);
+    syncTimer->start();
+}
+
+void MainWindow::updateStatsDisplay()
+{
+    usernameLabel->setText(authManager->username());
+    clicksLabel->setText(QString::number(authManager->clicks() + unconfirmedClicks));
+    goldLabel->setText(QString::number(authManager->gold()));
+    bankLabel->setText(QStringLiteral("%1 元").arg(authManager->balance()));
+}
+
+void MainWindow::showToast(const QString &text)
+{
+    if (toastLabel) {
+        toastLabel->setText(text);
+        toastLabel->show();
+    }
+    toastTimer->start(3000);
+}
+
+void MainWindow::onNetworkError(const QString &errorMessage)
+{
+    showToast("网络错误: " + errorMessage);
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (statsLoaded)
+        return;
+    QPointer<MainWindow> self(this);
+    QTimer::singleShot(100, Qt::PreciseTimer, this, [self]() {
+        if (self && self->isVisible())
+            self->loadUserStats();
+    });
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Clicks not yet sent leave with the window, whatever is in flight.
+    flushPendingClicks();
+    event->accept();
+    QCoreApplication::quit();
+}
+
+// ---- Clicks and synchronisation -------------------------------------------------------------
+
+void MainWindow::onButtonClicked()
+{
+    ++pendingClicks;
+    ++unconfirmedClicks;
+    ++clicksMade;
+    if (effectManager) {
+        const QPoint centre = clickButton->mapToGlobal(clickButton->rect().center());
+        for (int id = 1; id <= EffectManager::effectCount(); ++id) {
+            if (effectManager->isEffectEnabled(id))
+                effectManager->playEffect(id, centre);
+        }
+    }
+    clicksLabel->setText(QString::number(authManager->clicks() + unconfirmedClicks));
+    if (pendingClicks >= syncThreshold)
+        forceSync();
+}
+
+void MainWindow::forceSync()
+{
+    if (pendingClicks <= 0 || syncing)
+        return;
+    const int count = pendingClicks;
+    pendingClicks = 0;
+    syncing = true;
+    sendBatch(count, true);
+}
+
+void MainWindow::onSyncTimer()
+{
+    forceSync();
+}
+
+void MainWindow::flushPendingClicks()
+{
+    if (pendingClicks <= 0)
+        return;
+    const int count = pendingClicks;
+    pendingClicks = 0;
+    sendBatch(count, false);
+}
+
+void MainWindow::sendBatch(int count, bool tracked)
+{
+    QPointer<MainWindow> self(this);
+    // Every batch takes all pending clicks, so after it every click made has been sent once.
+    apiClient->sendClicks(
+        count, syncId, clicksMade,
+        [self, count, tracked](bool success, const QJsonObject &data, const QString &) {
+            if (!self)
+                return;
+            if (tracked)
+                self->syncing = false;
+            if (success) {
+                const int total = data.value("total_clicks").toInt(0);
+                const int gold = data.value("gold").toInt(0);
+                self->unconfirmedClicks = qMax(0, self->unconfirmedClicks - count);
+                self->authManager->updateClicksAndGold(total, gold);
+                self->updateStatsDisplay();
+                if (self->unconfirmedClicks == 0)
+                    self->showToast("已同步到服务器");
+            } else {
+                self->pendingClicks += count;
+                self->showToast("网络离线: 点击将在恢复后同步");
+            }
+        });
+}
+
+void MainWindow::loadUserStats()
+{
+    QPointer<MainWindow> self(this);
+    apiClient->fetchStats([self](bool success, const QJsonObject &data, const QString &error) {
+        if (self)
+            self->onFetchStatsDone(success, data, error);
+    });
+}
+
+void MainWindow::onFetchStatsDone(bool success, const QJsonObject &data, const QString &error)
+{
+    if (!success) {
+        const bool expired =
+            error.contains("401") || error.contains("Token") || error.contains("登录");
+        if (!expired) {
+            showToast("加载用户数据失败: " + error);
+            return;
+        }
+        showToast("登录已过期，请重新登录");
+        authManager->logout();
+        QPointer<MainWindow> self(this);
+        QTimer::singleShot(200, Qt::PreciseTimer, this, [self]() {
+            if (self && self->isVisible())
+                self->close();
+        });
+        return;
+    }
+
+    const int total = data.value("total_clicks").toInt(0);
+    const int gold = data.value("gold").toInt(0);
+    QString balance = QStringLiteral("0");
+    if (data.contains("balance"))
+        balance = balanceText(data.value("balance").toDouble(0));
+    else if (data.contains("bank_balance"))
+        balance = balanceText(data.value("bank_balance").toDouble(0));
+    authManager->updateStats(total, gold, balance);
+    const QString name = data.value("username").toString();
+    if (!name.isEmpty())
+        authManager->setUsername(name);
+    statsLoaded = true;
+
+    if (data.contains("effects")) {
+        const QJsonArray effects = data.value("effects").toArray();
+        for (const QJsonValue &effect : effects) {
+            const int id =
+                EffectManager::effectIdForClass(effect.toObject().value("css_class").toString());
+            if (id != 0)
+                effectManager->setEffectEnabled(id, true);
+        }
+    }
+    updateStatsDisplay();
+}
+
+// ---- Exchange and deposit -------------------------------------------------------------------
+
+void MainWindow::onExchangeGold()
+{
+    forceSync();
+    const int available = authManager->clicks();
+    if (available < 1) {
+        QMessageBox::warning(this, "兑换金币", "您没有可兑换的点击数!", QMessageBox::Ok);
+        return;
+    }
+    // The input dialog cannot offer less than 100; don't let it ask for clicks we don't have.
+    if (available < 100) {
+        QMessageBox::warning(this, "兑换金币", "兑换最少需要 100 点击", QMessageBox::Ok);
+        return;
+    }
+
+    bool ok = false;
+    const int amount = QInputDialog::getInt(
+        this, "兑换金币",
+        QStringLiteral("您当前有 %1 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:")
+            .arg(available),
+        qMin(available, 100), 100, available, 100, &ok);
+    if (!ok)
+        return;
+    const auto answer = QMessageBox::question(
+        this, "确认兑换",
+        QStringLiteral("将用 %1 点击数兑换 %2 金币\n是否确定?").arg(amount).arg(amount / 100),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+
+    QPointer<MainWindow> self(this);
+    apiClient->exchangeGold(amount,
+                            [self](bool success, const QJsonObject &data, const QString &error) {
+                                if (!self)
+                                    return;
+                                if (!success) {
+                                    warnPlain(self, "兑换失败", error);
+                                    return;
+                                }
+                                const int newGold = data.value("new_gold").toInt(0);
+                                const int remaining = data.value("remaining_clicks").toInt(0);
+                                self->authManager->updateClicksAndGold(remaining, newGold);
+                                self->updateStatsDisplay();
+                                self->showToast(QStringLiteral("兑换成功: +%1 金币").arg(newGold));
+                                self->loadUserStats();
+                            });
+}
+
+void MainWindow::onDepositToBank()
+{
+    forceSync();
+    const int available = authManager->clicks();
+    if (available < 1) {
+        QMessageBox::warning(this, "存入银行", "您没有点击数可存入!\n请先点击获取点击数。",
+                             QMessageBox::Ok);
+        return;
+    }
+
+    bool ok = false;
+    const int amount = QInputDialog::getInt(
+        this, "存入银行",
+        QStringLiteral("您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:")
+            .arg(available),
+        qMin(available, 10), 1, available, 1, &ok);
+    if (!ok)
+        return;
+    const auto answer =
+        QMessageBox::question(this, "确认存入",
+                              QStringLiteral("将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?")
+                                  .arg(amount)
+                                  .arg(amount * 10),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+
+    QPointer<MainWindow> self(this);
+    apiClient->depositToBank(
+        amount, [self](bool success, const QJsonObject &data, const QString &error) {
+            if (!self)
+                return;
+            if (!success) {
+                warnPlain(self, "存入失败", error);
+                return;
+            }
+            const QString balance = balanceText(data.value("new_bank_balance").toDouble(0));
+            const int remaining = data.value("remaining_clicks").toInt(0);
+            const int yuan = data.value("yuan_converted").toInt(0);
+            self->authManager->updateStats(remaining, self->authManager->gold(), balance);
+            self->statsLoaded = true;
+            self->updateStatsDisplay();
+            self->showToast(QStringLiteral("存入成功: +%1 元").arg(yuan));
+            self->loadUserStats();
+        });
+}
+
+// ---- Theme, settings, dialogs, logout -------------------------------------------------------
+
+void MainWindow::applyTheme()
+{
+    const bool dark = QSettings().value("theme/dark", true).toBool();
+    QFile file(dark ? ":/style.qss" : ":/style_light.qss");
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        qApp->setStyleSheet(stream.readAll());
+        file.close();
+    }
+    themeButton->setText(dark ? "浅色主题" : "深色主题");
+    showToast(QStringLiteral("已切换到%1主题").arg(dark ? "深色" : "浅色"));
+}
+
+void MainWindow::applyButtonSettings()
+{
+    QSettings settings;
+    const int width = settings.value("button/width", 200).toInt();
+    const int height = settings.value("button/height", 100).toInt();
+    const int radius = settings.value("button/border_radius", 16).toInt();
+    const int borderWidth = settings.value("button/border_width", 2).toInt();
+    const QColor color = QColor::fromString(settings.value("button/color", "#ff8f00").toString());
+    const QColor borderColor =
+        QColor::fromString(settings.value("button/border_color", "#8b949e").toString());
+    clickButton->setButtonSize(width, height);
+    clickButton->setBorderRadius(radius);
+    clickButton->setButtonColor(color);
+    clickButton->setBorderWidth(borderWidth);
+    clickButton->setBorderColor(borderColor);
+}
+
+void MainWindow::onToggleTheme()
+{
+    QSettings settings;
+    settings.setValue("theme/dark", !settings.value("theme/dark", true).toBool());
+    settings.sync();
+    applyTheme();
+}
+
+void MainWindow::onThemeSettingsChanged()
+{
+    applyButtonSettings();
+    applyTheme();
+    showToast("设置已更新");
+}
+
+void MainWindow::onOpenShop()
+{
+    auto *dialog = new ShopDialog(authManager, apiClient, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->exec();
+    loadUserStats();
+}
+
+void MainWindow::onOpenRanking()
+{
+    auto *dialog = new RankingDialog(apiClient, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->exec();
+}
+
+void MainWindow::onOpenSettings()
+{
+    auto *dialog = new SettingsDialog(authManager, effectManager, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &SettingsDialog::settingsChanged, this, &MainWindow::onThemeSettingsChanged);
+    dialog->exec();
+}
+
+void MainWindow::onLogout()
+{
+    const auto answer = QMessageBox::question(this, "退出登录", "确定要退出登录吗?",
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    // The last batch must carry the token, so it leaves before the session is cleared.
+    flushPendingClicks();
+    authManager->logout();
+    close();
+}

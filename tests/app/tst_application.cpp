@@ -1,0 +1,260 @@
+#include "app/application.h"
+#include "dialogs/logindialog.h"
+#include "mainwindow/mainwindow.h"
+#include "net/apiclient.h"
+#include "net/authmanager.h"
+#include "support/modalscript.h"
+#include "support/scriptedpeer.h"
+#include "support/testenv.h"
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+#include <QStyle>
+
+#include <memory>
+
+namespace {
+
+const char kDarkHead[] = "/* TapTempest 样式表 - 深色主题 (默认) */";
+const char kLightHead[] = "/* TapTempest 浅色主题样式表 */";
+
+MainWindow *mainWindow()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *window = qobject_cast<MainWindow *>(w); window && window->isVisible())
+            return window;
+    return nullptr;
+}
+
+int liveLoginDialogs()
+{
+    int n = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (qobject_cast<LoginDialog *>(w))
+            ++n;
+    return n;
+}
+
+QPushButton *buttonWithText(QWidget *parent, const QString &text)
+{
+    for (QPushButton *b : parent->findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+// Runs `step` on the main window once one is shown, from inside the event loop.
+void whenMainWindowShown(std::function<void(MainWindow *)> step)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, step]() {
+        if (MainWindow *window = mainWindow()) {
+            timer->stop();
+            timer->deleteLater();
+            step(window);
+        }
+    });
+    timer->start();
+}
+
+ModalScript::Action logInAs(const QString &user)
+{
+    return [user](QWidget *modal) {
+        auto *dialog = qobject_cast<LoginDialog *>(modal);
+        QVERIFY(dialog);
+        dialog->findChild<QLineEdit *>("usernameEdit")->setText(user);
+        dialog->findChild<QLineEdit *>("passwordEdit")->setText("pw");
+        dialog->findChild<QPushButton *>("primaryButton")->click();
+    };
+}
+
+} // namespace
+
+class TestApplication : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ScriptedPeer> peer;
+    int logins = 0;
+
+    ScriptedResponse answer(const RecordedRequest &request)
+    {
+        const QString action = request.action();
+        if (action == "login") {
+            ++logins;
+            return ScriptedResponse::ok(
+                QJsonObject{{"username", request.json().value("username")},
+                            {"token", QStringLiteral("token-%1").arg(logins)}});
+        }
+        if (action == "click")
+            return ScriptedResponse::ok(QJsonObject{{"total_clicks", 1}, {"gold", 0}});
+        return ScriptedResponse::ok(QJsonObject{{"total_clicks", 0}, {"username", "alice"}});
+    }
+
+private slots:
+    void init()
+    {
+        testenv::clearSettings();
+        qApp->setStyleSheet(QString());
+        logins = 0;
+        peer = std::make_unique<ScriptedPeer>();
+        peer->setHandler([this](const RecordedRequest &r) { return answer(r); });
+        QVERIFY(peer->start());
+        qputenv("TAPTEMPEST_SERVER_URL", peer->url().toUtf8());
+    }
+
+    void cleanup() { peer.reset(); }
+
+    void prepareSetsIdentityAndStyle()
+    {
+        Application::prepare(*qApp);
+        QCOMPARE(QCoreApplication::organizationName(), QString("TapTempest"));
+        QCOMPARE(QCoreApplication::applicationName(), QString("TapTempest"));
+        QCOMPARE(QCoreApplication::applicationVersion(), QString("1.0.0"));
+        QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
+        QCOMPARE(QApplication::style()->name().toLower(), QString("fusion"));
+        QVERIFY(!QGuiApplication::windowIcon().isNull());
+    }
+
+    void styleSheets()
+    {
+        Application::applyStyleSheet(qApp, true);
+        QVERIFY(qApp->styleSheet().startsWith(kDarkHead));
+        Application::applyStyleSheet(qApp, false);
+        QVERIFY(qApp->styleSheet().startsWith(kLightHead));
+    }
+
+    void cancelAtFirstStartEnds()
+    {
+        AuthManager auth;
+        ApiClient client;
+        client.setAuthManager(&auth);
+        ModalScript script;
+        auto login = script.then(ModalScript::reject());
+        Application::runSessionLoop(&auth, &client, qApp, true);
+        QCOMPARE(login->className, QString("LoginDialog"));
+        QVERIFY(!mainWindow());
+        QCOMPARE(liveLoginDialogs(), 0);
+        QVERIFY(peer->requests.isEmpty());
+    }
+
+    void savedSessionOpensTheWindowDirectly()
+    {
+        QSettings().setValue("auth/token", "saved");
+        AuthManager auth;
+        ApiClient client;
+        client.setAuthManager(&auth);
+        bool sawLogin = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] { sawLogin |= liveLoginDialogs() > 0; });
+        watch.start(10);
+        whenMainWindowShown(
+            [](MainWindow *window) { QTimer::singleShot(300, window, &QWidget::close); });
+        Application::runSessionLoop(&auth, &client, qApp, true);
+        QVERIFY(!sawLogin);
+        // Closed while logged in: the session stays for the next start.
+        QCOMPARE(auth.savedToken(), QString("saved"));
+        QVERIFY(!mainWindow());
+        QCOMPARE(peer->requestsFor("stats").size(), 1);
+    }
+
+    void logoutReturnsToLogin()
+    {
+        QSettings().setValue("auth/token", "saved");
+        QSettings().setValue("theme/dark", true);
+        AuthManager auth;
+        ApiClient client;
+        client.setAuthManager(&auth);
+        ModalScript script;
+        QPointer<MainWindow> first;
+        QPointer<LoginDialog> loginDialog;
+        bool loginGoneBeforeSecondWindow = false;
+        QString sheetAtLogin;
+
+        whenMainWindowShown([&](MainWindow *window) {
+            first = window;
+            // The window switches to the light theme; after logout the start-up theme returns.
+            buttonWithText(window, "浅色主题")->click();
+            script.then(ModalScript::press(QMessageBox::Yes));
+            script.then([&](QWidget *modal) {
+                loginDialog = qobject_cast<LoginDialog *>(modal);
+                sheetAtLogin = qApp->styleSheet().left(40);
+                logInAs("bob")(modal);
+            });
+            buttonWithText(window, "退出登录")->click();
+            whenMainWindowShown([&](MainWindow *second) {
+                loginGoneBeforeSecondWindow = !loginDialog;
+                QVERIFY(second != first.data());
+                QTimer::singleShot(200, second, &QWidget::close);
+            });
+        });
+        Application::runSessionLoop(&auth, &client, qApp, true);
+
+        QVERIFY(!first);
+        QVERIFY(loginGoneBeforeSecondWindow);
+        QVERIFY(sheetAtLogin.startsWith(kDarkHead));
+        QCOMPARE(auth.username(), QString("alice"));
+        QCOMPARE(auth.savedToken(), QString("token-1"));
+        QCOMPARE(peer->requestsFor("login").size(), 1);
+        QCOMPARE(peer->requestsFor("login")[0].json().value("username").toString(), QString("bob"));
+    }
+
+    void expiredSessionShowsLoginAgain()
+    {
+        QSettings().setValue("auth/token", "stale");
+        peer->setHandler([this](const RecordedRequest &r) {
+            if (r.action() == "stats" && r.queryValue("token") == "stale")
+                return ScriptedResponse::raw(401, "Unauthorized", "");
+            return answer(r);
+        });
+        AuthManager auth;
+        ApiClient client;
+        client.setAuthManager(&auth);
+        ModalScript script;
+        auto login = script.then(ModalScript::reject());
+        Application::runSessionLoop(&auth, &client, qApp, true);
+        QCOMPARE(login->className, QString("LoginDialog"));
+        QVERIFY(!auth.isLoggedIn());
+        QVERIFY(!mainWindow());
+    }
+
+    void programWaitsForTheLastClicks()
+    {
+        QSettings().setValue("auth/token", "saved");
+        // Click batches are answered only after a while; the program must not end before.
+        peer->setHandler([this](const RecordedRequest &r) {
+            if (r.action() == "click")
+                return ScriptedResponse::noAnswer();
+            return answer(r);
+        });
+        bool answered = false;
+        connect(peer.get(), &ScriptedPeer::requestReceived, this, [&](const RecordedRequest &r) {
+            if (r.action() != "click")
+                return;
+            QTimer::singleShot(800, peer.get(), [&] {
+                answered = true;
+                peer->releaseHeld(ScriptedResponse::ok(QJsonObject{{"total_clicks", 5}}));
+            });
+        });
+        whenMainWindowShown([](MainWindow *window) {
+            QTimer::singleShot(300, window, [window] {
+                auto *button = window->findChild<QPushButton *>("clickButton");
+                for (int i = 0; i < 5; ++i)
+                    QTest::mouseClick(button, Qt::LeftButton);
+                window->close();
+            });
+        });
+        QCOMPARE(Application::exec(*qApp), 0);
+        QVERIFY(answered);
+        QCOMPARE(peer->requestsFor("click").size(), 1);
+        QCOMPARE(peer->requestsFor("click")[0].json().value("count").toInt(), 5);
+        QCOMPARE(peer->requestsFor("click")[0].json().value("token").toString(), QString("saved"));
+    }
+};
+
+TAPTEMPEST_TEST_MAIN(TestApplication)
+#include "tst_application.moc"

@@ -1,0 +1,260 @@
+#include "dialogs/rankingdialog.h"
+#include "net/apiclient.h"
+#include "net/authmanager.h"
+#include "support/scriptedpeer.h"
+#include "support/testenv.h"
+
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QJsonArray players(int count)
+{
+    QJsonArray rows;
+    for (int i = 0; i < count; ++i)
+        rows.append(QJsonObject{{"username", QStringLiteral("玩家%1").arg(i + 1)},
+                                {"total_clicks", 100000 - i * 7}});
+    return rows;
+}
+
+ScriptedResponse rankingReply(const QJsonArray &rows)
+{
+    return ScriptedResponse::ok(QJsonObject{{"rankings", rows}});
+}
+
+} // namespace
+
+// Stops the test function when the reload helper failed.
+#define RELOAD(dialog)                                                                             \
+    do {                                                                                           \
+        reloadAndWait(dialog);                                                                     \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+class TestRankingDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void showsRowsWithRanksAndMedals();
+    void reloadsShowExactlyTheirRows();
+    void chosenLimitIsSent();
+    void failureKeepsRowsAndEnablesRefresh();
+    void timeoutEnablesRefresh();
+
+private:
+    QTableWidget *table(QWidget *d) { return d->findChild<QTableWidget *>("rankingTable"); }
+    QLabel *status(QWidget *d) { return d->findChild<QLabel *>("statusLabel"); }
+    QComboBox *limit(QWidget *d) { return d->findChild<QComboBox *>("limitCombo"); }
+    QPushButton *refresh(QWidget *d)
+    {
+        for (QPushButton *button : d->findChildren<QPushButton *>())
+            if (button->text() == QStringLiteral("刷新"))
+                return button;
+        return nullptr;
+    }
+    QString cell(QWidget *d, int row, int column)
+    {
+        QTableWidgetItem *item = table(d)->item(row, column);
+        return item ? item->text() : QStringLiteral("<none>");
+    }
+    // Presses refresh; the button stays disabled until the load has ended either way.
+    void reloadAndWait(RankingDialog *d)
+    {
+        const int before = peer->requests.size();
+        QTest::mouseClick(refresh(d), Qt::LeftButton);
+        QVERIFY(!refresh(d)->isEnabled());
+        QCOMPARE(status(d)->text(), QStringLiteral("加载排行榜中..."));
+        QTRY_VERIFY(refresh(d)->isEnabled());
+        QVERIFY(peer->requests.size() > before);
+    }
+
+    std::unique_ptr<ScriptedPeer> peer;
+    std::unique_ptr<AuthManager> auth;
+    std::unique_ptr<ApiClient> api;
+};
+
+void TestRankingDialog::init()
+{
+    testenv::clearSettings();
+    peer = std::make_unique<ScriptedPeer>();
+    QVERIFY(peer->start());
+    qputenv("TAPTEMPEST_SERVER_URL", peer->url().toUtf8());
+    auth = std::make_unique<AuthManager>();
+    api = std::make_unique<ApiClient>();
+    api->setAuthManager(auth.get());
+}
+
+void TestRankingDialog::cleanup()
+{
+    api.reset();
+    auth.reset();
+    peer.reset();
+}
+
+void TestRankingDialog::showsRowsWithRanksAndMedals()
+{
+    peer->enqueue(ScriptedResponse::noAnswer());
+    RankingDialog dialog(api.get());
+    dialog.show();
+
+    // The first load starts at once with 100 rows asked for; refresh waits for it.
+    QTRY_COMPARE(peer->heldCount(), 1);
+    QCOMPARE(peer->requests.first().action(), QStringLiteral("ranking"));
+    QCOMPARE(peer->requests.first().queryValue("limit"), QStringLiteral("100"));
+    QCOMPARE(limit(&dialog)->currentText(), QStringLiteral("100"));
+    QVERIFY(!refresh(&dialog)->isEnabled());
+    QCOMPARE(refresh(&dialog)->objectName(), QStringLiteral("primaryButton"));
+    QCOMPARE(status(&dialog)->text(), QStringLiteral("加载排行榜中..."));
+
+    peer->releaseHeld(rankingReply({QJsonObject{{"username", "alice"}, {"total_clicks", 5000}},
+                                    QJsonObject{{"username", "bob"}, {"total_clicks", 4200}}}));
+    QTRY_VERIFY(refresh(&dialog)->isEnabled());
+    QCOMPARE(status(&dialog)->text(), QStringLiteral("显示 2 条记录"));
+
+    QTableWidget *t = table(&dialog);
+    QCOMPARE(t->rowCount(), 2);
+    QCOMPARE(t->columnCount(), 3);
+    QCOMPARE(t->horizontalHeaderItem(0)->text(), QStringLiteral("排名"));
+    QCOMPARE(t->horizontalHeaderItem(1)->text(), QStringLiteral("用户名"));
+    QCOMPARE(t->horizontalHeaderItem(2)->text(), QStringLiteral("总点击数"));
+    QCOMPARE(cell(&dialog, 0, 0), QStringLiteral("1"));
+    QCOMPARE(cell(&dialog, 0, 1), QStringLiteral("alice"));
+    QCOMPARE(cell(&dialog, 0, 2), QStringLiteral("5000"));
+    QCOMPARE(cell(&dialog, 1, 0), QStringLiteral("2"));
+    QCOMPARE(cell(&dialog, 1, 1), QStringLiteral("bob"));
+    QCOMPARE(cell(&dialog, 1, 2), QStringLiteral("4200"));
+
+    QCOMPARE(t->item(0, 0)->foreground().color(), QColor("#ffd700"));
+    QCOMPARE(t->item(1, 0)->foreground().color(), QColor("#c0c0c0"));
+    for (int row = 0; row < 2; ++row)
+        for (int column = 1; column < 3; ++column)
+            QVERIFY(!t->item(row, column)->data(Qt::ForegroundRole).isValid());
+    QCOMPARE(t->item(0, 0)->textAlignment(), int(Qt::AlignCenter));
+    QCOMPARE(t->item(0, 2)->textAlignment(), int(Qt::AlignRight | Qt::AlignVCenter));
+    QCOMPARE(t->editTriggers(), QAbstractItemView::NoEditTriggers);
+}
+
+void TestRankingDialog::reloadsShowExactlyTheirRows()
+{
+    peer->enqueue(rankingReply(players(200)));
+    RankingDialog dialog(api.get());
+    dialog.show();
+    QTRY_COMPARE(status(&dialog)->text(), QStringLiteral("显示 200 条记录"));
+    QCOMPARE(table(&dialog)->rowCount(), 200);
+    QCOMPARE(cell(&dialog, 199, 0), QStringLiteral("200"));
+    QCOMPARE(cell(&dialog, 199, 1), QStringLiteral("玩家200"));
+    QCOMPARE(table(&dialog)->item(2, 0)->foreground().color(), QColor("#cd7f32"));
+    QVERIFY(!table(&dialog)->item(3, 0)->data(Qt::ForegroundRole).isValid());
+
+    // Fewer rows: nothing of the earlier load is left behind.
+    peer->enqueue(rankingReply(players(10)));
+    RELOAD(&dialog);
+    QCOMPARE(status(&dialog)->text(), QStringLiteral("显示 10 条记录"));
+    QCOMPARE(table(&dialog)->rowCount(), 10);
+    QCOMPARE(cell(&dialog, 9, 0), QStringLiteral("10"));
+
+    // Members missing: an empty name, 0 clicks; only the rows present are coloured.
+    peer->enqueue(
+        rankingReply({QJsonObject{{"total_clicks", 12}}, QJsonObject{{"username", "carol"}}}));
+    RELOAD(&dialog);
+    QCOMPARE(table(&dialog)->rowCount(), 2);
+    QCOMPARE(cell(&dialog, 0, 1), QString());
+    QCOMPARE(cell(&dialog, 0, 2), QStringLiteral("12"));
+    QCOMPARE(cell(&dialog, 1, 1), QStringLiteral("carol"));
+    QCOMPARE(cell(&dialog, 1, 2), QStringLiteral("0"));
+    QCOMPARE(table(&dialog)->item(1, 0)->foreground().color(), QColor("#c0c0c0"));
+
+    // A reply without rows empties the table.
+    peer->enqueue(rankingReply({}));
+    RELOAD(&dialog);
+    QCOMPARE(table(&dialog)->rowCount(), 0);
+    QCOMPARE(status(&dialog)->text(), QStringLiteral("显示 0 条记录"));
+}
+
+void TestRankingDialog::chosenLimitIsSent()
+{
+    peer->enqueue(rankingReply(players(3)));
+    RankingDialog dialog(api.get());
+    dialog.show();
+    QTRY_VERIFY(refresh(&dialog)->isEnabled());
+
+    QCOMPARE(limit(&dialog)->count(), 4);
+    limit(&dialog)->setCurrentIndex(limit(&dialog)->findText("50"));
+    // The server may return more than asked; nothing is cut.
+    peer->enqueue(rankingReply(players(60)));
+    RELOAD(&dialog);
+    QCOMPARE(peer->requests.last().queryValue("limit"), QStringLiteral("50"));
+    QCOMPARE(table(&dialog)->rowCount(), 60);
+
+    limit(&dialog)->setCurrentIndex(limit(&dialog)->findText("10"));
+    peer->enqueue(rankingReply(players(1)));
+    RELOAD(&dialog);
+    QCOMPARE(peer->requests.last().queryValue("limit"), QStringLiteral("10"));
+    QCOMPARE(table(&dialog)->rowCount(), 1);
+}
+
+void TestRankingDialog::failureKeepsRowsAndEnablesRefresh()
+{
+    // The network library retries a GET once on a closed connection, so every answer of a phase
+    // is the same.
+    enum
+    {
+        Rows,
+        Close,
+        Refuse
+    } phase = Rows;
+    peer->setHandler([&phase](const RecordedRequest &) {
+        if (phase == Close)
+            return ScriptedResponse::close();
+        if (phase == Refuse)
+            return ScriptedResponse::fail(QStringLiteral("排行榜维护中"));
+        return rankingReply(players(5));
+    });
+    RankingDialog dialog(api.get());
+    dialog.show();
+    QTRY_COMPARE(table(&dialog)->rowCount(), 5);
+
+    // A broken transfer: the network error text gives way to the load's failure.
+    QSignalSpy networkErrors(api.get(), &ApiClient::networkError);
+    phase = Close;
+    RELOAD(&dialog);
+    QCOMPARE(networkErrors.size(), 1);
+    QCOMPARE(status(&dialog)->text(),
+             QStringLiteral("加载失败: ") + networkErrors.first().first().toString());
+    QCOMPARE(table(&dialog)->rowCount(), 5);
+    QCOMPARE(cell(&dialog, 4, 1), QStringLiteral("玩家5"));
+
+    // A refusal from the server.
+    phase = Refuse;
+    RELOAD(&dialog);
+    QCOMPARE(status(&dialog)->text(), QStringLiteral("加载失败: 排行榜维护中"));
+    QCOMPARE(table(&dialog)->rowCount(), 5);
+}
+
+void TestRankingDialog::timeoutEnablesRefresh()
+{
+    peer->setFallback(ScriptedResponse::noAnswer());
+    RankingDialog dialog(api.get());
+    dialog.show();
+    QTRY_COMPARE(peer->heldCount(), 1);
+    QVERIFY(!refresh(&dialog)->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(refresh(&dialog)->isEnabled(), api->timeout() + 5000);
+    QCOMPARE(status(&dialog)->text(), QStringLiteral("加载失败: 请求超时，请检查网络连接"));
+    QCOMPARE(table(&dialog)->rowCount(), 0);
+}
+
+TAPTEMPEST_TEST_MAIN(TestRankingDialog)
+#include "tst_rankingdialog.moc"

@@ -1,0 +1,386 @@
+#include "dialogs/settingsdialog.h"
+#include "feedback/effectmanager.h"
+#include "net/authmanager.h"
+#include "support/testenv.h"
+
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// The keys the dialog owns, and what an untouched store shows for them.
+const QVariantMap &defaults()
+{
+    static const QVariantMap map{
+        {"theme/dark", true},        {"theme/accent_color", "#00b4d8"},  {"button/width", 200},
+        {"button/height", 100},      {"button/border_radius", 16},       {"button/border_width", 2},
+        {"button/color", "#ff8f00"}, {"button/border_color", "#8b949e"}, {"effects/enabled", true},
+        {"sound/enabled", false},
+    };
+    return map;
+}
+
+// A full set of non-default values, as a player might have applied them earlier.
+const QVariantMap &customised()
+{
+    static const QVariantMap map{
+        {"theme/dark", false},       {"theme/accent_color", "#112233"},  {"button/width", 321},
+        {"button/height", 123},      {"button/border_radius", 40},       {"button/border_width", 7},
+        {"button/color", "#445566"}, {"button/border_color", "#778899"}, {"effects/enabled", false},
+        {"sound/enabled", true},
+    };
+    return map;
+}
+
+void store(const QVariantMap &values)
+{
+    QSettings settings;
+    for (auto it = values.begin(); it != values.end(); ++it)
+        settings.setValue(it.key(), it.value());
+    settings.sync();
+}
+
+QVariantMap storedDialogKeys()
+{
+    QSettings settings;
+    QVariantMap out;
+    for (const QString &key : defaults().keys())
+        if (settings.contains(key))
+            out.insert(key, settings.value(key).toString());
+    return out;
+}
+
+QVariantMap asText(const QVariantMap &values)
+{
+    QVariantMap out;
+    for (auto it = values.begin(); it != values.end(); ++it)
+        out.insert(it.key(), it.value().toString());
+    return out;
+}
+
+QList<int> storedEffectsOn()
+{
+    QSettings settings;
+    settings.beginGroup("effects_enabled");
+    QList<int> on;
+    for (int id = 1; id <= EffectManager::effectCount(); ++id)
+        if (settings.value(QString::number(id), false).toBool())
+            on << id;
+    return on;
+}
+
+QString swatch(const QString &colour)
+{
+    return QStringLiteral("QPushButton { background-color: %1; border: 1px solid #30363d; "
+                          "border-radius: 4px; }")
+        .arg(colour);
+}
+
+// Runs `act` on the next modal dialog of type T once it is up.
+template <typename T> void answerNext(std::function<void(T *)> act)
+{
+    auto *timer = new QTimer;
+    auto deadline = std::make_shared<QDeadlineTimer>(10000);
+    QObject::connect(timer, &QTimer::timeout, [timer, act, deadline]() {
+        T *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            if (deadline->hasExpired())
+                timer->deleteLater();
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        act(dialog);
+    });
+    timer->start(20);
+}
+
+} // namespace
+
+class TestSettingsDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void emptyStoreShowsDefaults();
+    void applyWritesEveryKeyWithItsTypeAndEmitsOnce();
+    void cancelKeepsEverythingButEffectSwitches();
+    void resetThenCancelSwitchesEffectsOffOnly();
+    void storedValuesOutOfRangeAreClamped();
+    void choosingColours();
+
+private:
+    template <typename T> T *child(QWidget *dialog, const char *name)
+    {
+        return dialog->findChild<T *>(QLatin1String(name));
+    }
+    QPushButton *button(QWidget *dialog, const QString &text)
+    {
+        for (QPushButton *b : dialog->findChildren<QPushButton *>())
+            if (b->text() == text)
+                return b;
+        return nullptr;
+    }
+    QCheckBox *effectBox(QWidget *dialog, int id)
+    {
+        return dialog->findChild<QCheckBox *>(QStringLiteral("effectCheck_%1").arg(id));
+    }
+    // What the controls show, in the store's vocabulary.
+    QVariantMap shown(QWidget *d)
+    {
+        auto colourOf = [](QPushButton *swatchButton) {
+            const QString sheet = swatchButton->styleSheet();
+            const int at = sheet.indexOf("background-color: ") + 18;
+            return sheet.mid(at, 7);
+        };
+        return {{"theme/dark", child<QCheckBox>(d, "darkThemeCheck")->isChecked()},
+                {"theme/accent_color", colourOf(child<QPushButton>(d, "accentColorButton"))},
+                {"button/width", child<QSpinBox>(d, "widthSpin")->value()},
+                {"button/height", child<QSpinBox>(d, "heightSpin")->value()},
+                {"button/border_radius", child<QSpinBox>(d, "radiusSpin")->value()},
+                {"button/border_width", child<QSpinBox>(d, "borderWidthSpin")->value()},
+                {"button/color", colourOf(child<QPushButton>(d, "buttonColorButton"))},
+                {"button/border_color", colourOf(child<QPushButton>(d, "borderColorButton"))},
+                {"effects/enabled", child<QCheckBox>(d, "effectsEnabledCheck")->isChecked()},
+                {"sound/enabled", child<QCheckBox>(d, "soundEnabledCheck")->isChecked()}};
+    }
+};
+
+void TestSettingsDialog::init()
+{
+    testenv::clearSettings();
+}
+
+void TestSettingsDialog::emptyStoreShowsDefaults()
+{
+    AuthManager auth;
+    EffectManager effects;
+    SettingsDialog dialog(&auth, &effects);
+
+    QCOMPARE(shown(&dialog), defaults());
+    QCOMPARE(child<QPushButton>(&dialog, "accentColorButton")->styleSheet(), swatch("#00b4d8"));
+    QCOMPARE(child<QSpinBox>(&dialog, "widthSpin")->suffix(), QStringLiteral(" px"));
+    QCOMPARE(button(&dialog, "应用")->objectName(), QStringLiteral("primaryButton"));
+    QCOMPARE(button(&dialog, "取消")->objectName(), QStringLiteral("secondaryButton"));
+    QCOMPARE(button(&dialog, "重置默认")->objectName(), QStringLiteral("secondaryButton"));
+
+    // One box per effect of the catalogue, none switched on, and opening wrote nothing.
+    QCOMPARE(dialog.findChildren<QCheckBox *>(QRegularExpression("^effectCheck_")).size(),
+             EffectManager::effectCount());
+    for (int id = 1; id <= EffectManager::effectCount(); ++id) {
+        QCheckBox *box = effectBox(&dialog, id);
+        QVERIFY(box);
+        QVERIFY(!box->isChecked());
+        QVERIFY(box->isEnabled());
+    }
+    QCOMPARE(effectBox(&dialog, 1)->text(), QStringLiteral("%1 (%2 金币)")
+                                                .arg(EffectManager::effectName(1))
+                                                .arg(EffectManager::effectPrice(1)));
+    QVERIFY(QSettings().allKeys().isEmpty());
+}
+
+void TestSettingsDialog::applyWritesEveryKeyWithItsTypeAndEmitsOnce()
+{
+    AuthManager auth;
+    EffectManager effects;
+    SettingsDialog dialog(&auth, &effects);
+    dialog.show();
+
+    child<QCheckBox>(&dialog, "darkThemeCheck")->setChecked(false);
+    child<QSpinBox>(&dialog, "widthSpin")->setValue(320);
+    child<QCheckBox>(&dialog, "soundEnabledCheck")->setChecked(true);
+    QVERIFY(QSettings().allKeys().isEmpty()); // nothing is written before Apply
+
+    QSignalSpy changed(&dialog, &SettingsDialog::settingsChanged);
+    QVariantMap seenAtSignal;
+    connect(&dialog, &SettingsDialog::settingsChanged, this,
+            [&seenAtSignal]() { seenAtSignal = storedDialogKeys(); });
+    QTest::mouseClick(button(&dialog, "应用"), Qt::LeftButton);
+
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(!dialog.isVisible());
+
+    QVariantMap expected = defaults();
+    expected["theme/dark"] = false;
+    expected["button/width"] = 320;
+    expected["sound/enabled"] = true;
+    // The receiver of the signal already finds the new values stored.
+    QCOMPARE(seenAtSignal, asText(expected));
+
+    // Read back the way the rest of the program reads them.
+    QSettings settings;
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+        const QVariant value = settings.value(it.key());
+        QVERIFY2(value.isValid(), qPrintable(it.key()));
+        QCOMPARE(value.metaType(), it.value().metaType());
+        QCOMPARE(value, it.value());
+    }
+    // Colours are text that QColor reads back, not serialised colour objects.
+    QCOMPARE(QColor::fromString(settings.value("button/color").toString()), QColor("#ff8f00"));
+    QVERIFY(storedEffectsOn().isEmpty());
+
+    // Applying an untouched dialog rewrites every key and still signals.
+    testenv::clearSettings();
+    SettingsDialog again(&auth, &effects);
+    QSignalSpy changedAgain(&again, &SettingsDialog::settingsChanged);
+    QTest::mouseClick(button(&again, "应用"), Qt::LeftButton);
+    QCOMPARE(changedAgain.size(), 1);
+    QCOMPARE(storedDialogKeys(), asText(defaults()));
+}
+
+void TestSettingsDialog::cancelKeepsEverythingButEffectSwitches()
+{
+    store(customised());
+    {
+        EffectManager seed;
+        seed.setEffectEnabled(5, true);
+    }
+    AuthManager auth;
+    EffectManager effects;
+    SettingsDialog dialog(&auth, &effects);
+    dialog.show();
+    QCOMPARE(shown(&dialog), customised());
+    QVERIFY(effectBox(&dialog, 5)->isChecked());
+
+    child<QCheckBox>(&dialog, "darkThemeCheck")->setChecked(true);
+    child<QSpinBox>(&dialog, "heightSpin")->setValue(250);
+    child<QCheckBox>(&dialog, "effectsEnabledCheck")->setChecked(true);
+    QTest::mouseClick(effectBox(&dialog, 3), Qt::LeftButton);
+    QTest::mouseClick(effectBox(&dialog, 5), Qt::LeftButton);
+    // Switches take effect at once, before the dialog closes.
+    QVERIFY(effects.isEffectEnabled(3));
+    QVERIFY(!effects.isEffectEnabled(5));
+    QCOMPARE(storedEffectsOn(), QList<int>{3});
+
+    QSignalSpy changed(&dialog, &SettingsDialog::settingsChanged);
+    QTest::mouseClick(button(&dialog, "取消"), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(storedDialogKeys(), asText(customised()));
+    QCOMPARE(storedEffectsOn(), QList<int>{3});
+    EffectManager reloaded;
+    QVERIFY(reloaded.isEffectEnabled(3));
+    QVERIFY(!reloaded.isEffectEnabled(5));
+}
+
+void TestSettingsDialog::resetThenCancelSwitchesEffectsOffOnly()
+{
+    store(customised());
+    {
+        EffectManager seed;
+        for (int id : {1, 2, 20, EffectManager::effectCount()})
+            seed.setEffectEnabled(id, true);
+    }
+    AuthManager auth;
+    EffectManager effects;
+    SettingsDialog dialog(&auth, &effects);
+    dialog.show();
+    QCOMPARE(storedEffectsOn().size(), 4);
+
+    QTest::mouseClick(button(&dialog, "重置默认"), Qt::LeftButton);
+    QCOMPARE(shown(&dialog), defaults());
+    for (int id = 1; id <= EffectManager::effectCount(); ++id) {
+        QVERIFY(!effectBox(&dialog, id)->isChecked());
+        QVERIFY(!effects.isEffectEnabled(id));
+    }
+    // Reset writes the effect switches at once and nothing else.
+    QVERIFY(storedEffectsOn().isEmpty());
+    QCOMPARE(storedDialogKeys(), asText(customised()));
+
+    QTest::mouseClick(button(&dialog, "取消"), Qt::LeftButton);
+    QCOMPARE(storedDialogKeys(), asText(customised()));
+    QVERIFY(storedEffectsOn().isEmpty());
+    EffectManager reloaded;
+    for (int id = 1; id <= EffectManager::effectCount(); ++id)
+        QVERIFY(!reloaded.isEffectEnabled(id));
+
+    // The reset boxes still switch effects afterwards.
+    SettingsDialog reopened(&auth, &effects);
+    QTest::mouseClick(effectBox(&reopened, 2), Qt::LeftButton);
+    QCOMPARE(storedEffectsOn(), QList<int>{2});
+}
+
+void TestSettingsDialog::storedValuesOutOfRangeAreClamped()
+{
+    store({{"button/width", 9999},
+           {"button/height", 5},
+           {"button/border_radius", "abc"},
+           {"button/border_width", -3},
+           {"button/color", "notacolour"},
+           {"button/border_color", "#123456"},
+           {"theme/accent_color", ""}});
+    AuthManager auth;
+    EffectManager effects;
+    SettingsDialog dialog(&auth, &effects);
+
+    QCOMPARE(child<QSpinBox>(&dialog, "widthSpin")->value(), 500);
+    QCOMPARE(child<QSpinBox>(&dialog, "heightSpin")->value(), 60);
+    QCOMPARE(child<QSpinBox>(&dialog, "radiusSpin")->value(), 0);
+    QCOMPARE(child<QSpinBox>(&dialog, "borderWidthSpin")->value(), 0);
+    QCOMPARE(child<QPushButton>(&dialog, "buttonColorButton")->styleSheet(), swatch("#000000"));
+    QCOMPARE(child<QPushButton>(&dialog, "borderColorButton")->styleSheet(), swatch("#123456"));
+    QCOMPARE(child<QPushButton>(&dialog, "accentColorButton")->styleSheet(), swatch("#000000"));
+
+    QTest::mouseClick(button(&dialog, "应用"), Qt::LeftButton);
+    QSettings settings;
+    QCOMPARE(settings.value("button/width").toInt(), 500);
+    QCOMPARE(settings.value("button/height").toInt(), 60);
+    QCOMPARE(settings.value("button/border_radius").toInt(), 0);
+    QCOMPARE(settings.value("button/border_width").toInt(), 0);
+    QCOMPARE(settings.value("button/color").toString(), QStringLiteral("#000000"));
+    QCOMPARE(settings.value("button/border_color").toString(), QStringLiteral("#123456"));
+    QCOMPARE(settings.value("theme/accent_color").toString(), QStringLiteral("#000000"));
+}
+
+void TestSettingsDialog::choosingColours()
+{
+    AuthManager auth;
+    EffectManager effects;
+    SettingsDialog dialog(&auth, &effects);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    QString title;
+    QColor offered;
+    answerNext<QColorDialog>([&](QColorDialog *chooser) {
+        title = chooser->windowTitle();
+        offered = chooser->currentColor();
+        chooser->setCurrentColor(QColor("#336699"));
+        chooser->accept();
+    });
+    QTest::mouseClick(child<QPushButton>(&dialog, "buttonColorButton"), Qt::LeftButton);
+    QCOMPARE(title, QStringLiteral("选择按钮颜色"));
+    QCOMPARE(offered, QColor("#ff8f00"));
+    QCOMPARE(child<QPushButton>(&dialog, "buttonColorButton")->styleSheet(), swatch("#336699"));
+    QVERIFY(QSettings().allKeys().isEmpty()); // chosen, not yet applied
+
+    // Cancelling a chooser keeps the colour.
+    answerNext<QColorDialog>([&](QColorDialog *chooser) {
+        title = chooser->windowTitle();
+        chooser->setCurrentColor(QColor("#abcdef"));
+        chooser->reject();
+    });
+    QTest::mouseClick(child<QPushButton>(&dialog, "borderColorButton"), Qt::LeftButton);
+    QCOMPARE(title, QStringLiteral("选择边框颜色"));
+    QCOMPARE(child<QPushButton>(&dialog, "borderColorButton")->styleSheet(), swatch("#8b949e"));
+
+    QTest::mouseClick(button(&dialog, "应用"), Qt::LeftButton);
+    QSettings settings;
+    QCOMPARE(settings.value("button/color").toString(), QStringLiteral("#336699"));
+    QCOMPARE(settings.value("button/border_color").toString(), QStringLiteral("#8b949e"));
+}
+
+TAPTEMPEST_TEST_MAIN(TestSettingsDialog)
+#include "tst_settingsdialog.moc"

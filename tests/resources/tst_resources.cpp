@@ -1,0 +1,605 @@
+// The compiled-in theme sheets and icon, checked as the player meets them: what the sheets do
+// to real widgets, and whether the icon file is one that Windows and Qt can both read.
+
+#include "support/testenv.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QStyleFactory>
+#include <QtEndian>
+
+namespace {
+
+const char *const kDarkPath = ":/style.qss";
+const char *const kLightPath = ":/style_light.qss";
+const char *const kIconPath = ":/icon.ico";
+
+// The colour roles of the two themes: name, dark value, light value.
+struct Role
+{
+    const char *name;
+    const char *dark;
+    const char *light;
+};
+
+const Role kRoles[] = {
+    {"Text", "#c9d1d9", "#24292f"},
+    {"Window", "#0d1117", "#fcfcfd"},
+    {"Field", "#0d1117", "#f6f8fa"},
+    {"Surface", "#161b22", "#f6f8fa"},
+    {"Control", "#21262d", "#f6f8fa"},
+    {"ControlHover", "#2d333b", "#eaecf0"},
+    {"Border", "#30363d", "#d0d7de"},
+    {"BorderHover", "#8b949e", "#afb8c1"},
+    {"BorderDisabled", "#21262d", "#eaeef2"},
+    {"TextHover", "#e6edf3", "#1f2328"},
+    {"TextDisabled", "#484f58", "#8c959f"},
+    {"TabText", "#8b949e", "#57606a"},
+    {"ScrollHandleHover", "#484f58", "#afb8c1"},
+    {"Accent", "#00b4d8", "#0096c7"},
+    {"White", "#ffffff", "#ffffff"},
+    {"PrimaryHover", "#48cae4", "#00a8df"},
+    {"PrimaryPressed", "#0096c7", "#007ea8"},
+    {"Danger", "#f85149", "#cf222e"},
+    {"DangerHoverFill", "#490202", "#ffebe9"},
+    {"DangerHoverText", "#ff7b72", "#a40e26"},
+    {"Clicks", "#ff8f00", "#d97706"},
+    {"Gold", "#ffd700", "#d4a017"},
+    {"ClickFace", "#ff8f00", "#ff8f00"},
+    {"ClickBorder", "#8b949e", "#8c959f"},
+    {"ClickHoverFace", "#e67e00", "#ffa726"},
+    {"ClickHoverBorder", "#b0b8c1", "#6e7781"},
+};
+
+QString roleColour(const char *role, bool dark)
+{
+    for (const Role &r : kRoles) {
+        if (qstrcmp(r.name, role) == 0)
+            return QString::fromLatin1(dark ? r.dark : r.light);
+    }
+    qFatal("unknown colour role %s", role);
+}
+
+struct Declaration
+{
+    QString name;
+    QString value;
+};
+
+struct Rule
+{
+    QString selector;
+    QVector<Declaration> declarations;
+};
+
+QByteArray readResource(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// A small parser for the flat rule lists of the sheets: comments, then "selector { a: b; }".
+// Returns false with a reason on anything it does not understand.
+bool parseSheet(const QString &text, QVector<Rule> *rules, QString *error)
+{
+    static const QRegularExpression comment(QStringLiteral("/\\*.*?\\*/"),
+                                            QRegularExpression::DotMatchesEverythingOption);
+    QString rest = text;
+    rest.remove(comment);
+    rules->clear();
+    int pos = 0;
+    while (true) {
+        const int open = rest.indexOf(QLatin1Char('{'), pos);
+        if (open < 0) {
+            if (!rest.mid(pos).trimmed().isEmpty()) {
+                *error = QStringLiteral("text after the last rule: ") + rest.mid(pos).trimmed();
+                return false;
+            }
+            return true;
+        }
+        const int close = rest.indexOf(QLatin1Char('}'), open);
+        if (close < 0) {
+            *error = QStringLiteral("unclosed rule after ") + rest.mid(pos, open - pos);
+            return false;
+        }
+        Rule rule;
+        rule.selector = rest.mid(pos, open - pos).simplified();
+        const QString body = rest.mid(open + 1, close - open - 1);
+        if (rule.selector.isEmpty() || body.contains(QLatin1Char('{'))) {
+            *error = QStringLiteral("malformed rule near ") + body.left(40);
+            return false;
+        }
+        const QStringList parts = body.split(QLatin1Char(';'));
+        for (int i = 0; i < parts.size(); ++i) {
+            const QString part = parts.at(i).trimmed();
+            if (part.isEmpty())
+                continue;
+            const int colon = part.indexOf(QLatin1Char(':'));
+            if (colon <= 0 || i == parts.size() - 1) { // the last one lacks its ';'
+                *error = QStringLiteral("bad declaration '%1' in %2").arg(part, rule.selector);
+                return false;
+            }
+            rule.declarations.append(
+                {part.left(colon).trimmed(), part.mid(colon + 1).simplified()});
+        }
+        rules->append(rule);
+        pos = close + 1;
+    }
+}
+
+const QRegularExpression &colourPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("#[0-9A-Za-z]*"));
+    return pattern;
+}
+
+QStringList coloursIn(const QString &value)
+{
+    QStringList colours;
+    auto it = colourPattern().globalMatch(value);
+    while (it.hasNext())
+        colours << it.next().captured();
+    return colours;
+}
+
+QString withoutColours(const QString &value)
+{
+    QString masked = value;
+    return masked.replace(colourPattern(), QStringLiteral("<colour>"));
+}
+
+QString pixelAt(const QImage &image, int x, int y)
+{
+    return QColor(image.pixel(x, y)).name();
+}
+
+quint16 u16(const QByteArray &bytes, qsizetype at)
+{
+    return qFromLittleEndian<quint16>(bytes.constData() + at);
+}
+
+quint32 u32(const QByteArray &bytes, qsizetype at)
+{
+    return qFromLittleEndian<quint32>(bytes.constData() + at);
+}
+
+struct IconEntry
+{
+    int size;
+    quint32 bytes;
+    quint32 offset;
+};
+
+} // namespace
+
+class TestResources : public QObject
+{
+    Q_OBJECT
+
+private:
+    QVector<Rule> parsed(const char *path)
+    {
+        QVector<Rule> rules;
+        QString error;
+        if (!parseSheet(QString::fromUtf8(readResource(path)), &rules, &error))
+            qWarning("%s: %s", path, qPrintable(error));
+        return rules;
+    }
+
+    void applySheet(bool dark)
+    {
+        qApp->setStyleSheet(QString::fromUtf8(readResource(dark ? kDarkPath : kLightPath)));
+    }
+
+private slots:
+    void initTestCase() { QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion"))); }
+
+    void init()
+    {
+        // Qt reports sheets it cannot parse only as a warning; here that is a failure.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("[Cc]ould not parse")));
+    }
+
+    void cleanup() { qApp->setStyleSheet(QString()); }
+
+    void sheetsAreUtf8WithTheirHeading_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("heading");
+        QTest::newRow("dark") << kDarkPath
+                              << QStringLiteral("/* TapTempest 样式表 - 深色主题 (默认) */");
+        QTest::newRow("light") << kLightPath << QStringLiteral("/* TapTempest 浅色主题样式表 */");
+    }
+
+    void sheetsAreUtf8WithTheirHeading()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, heading);
+        const QByteArray bytes = readResource(path);
+        QVERIFY2(!bytes.isEmpty(), "resource missing from the executable");
+        QVERIFY(!bytes.startsWith("\xEF\xBB\xBF")); // a BOM would end up in the first selector
+
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        const QString text = decoder(bytes);
+        QVERIFY2(!decoder.hasError(), "not valid UTF-8");
+        QCOMPARE(text.section(QLatin1Char('\n'), 0, 0), heading);
+
+        static const QRegularExpression section(QStringLiteral("^/\\* ={20} \\S+ ={20} \\*/$"),
+                                                QRegularExpression::MultilineOption);
+        QVERIFY2(text.count(section) >= 10, "rules are not divided into headed sections");
+
+        QVector<Rule> rules;
+        QString error;
+        QVERIFY2(parseSheet(text, &rules, &error), qPrintable(error));
+        QVERIFY(!rules.isEmpty());
+    }
+
+    void sheetsStyleEveryObjectName()
+    {
+        static const char *const names[] = {"#clickButton",   "#funcButton",      "#dangerButton",
+                                            "#primaryButton", "#secondaryButton", "#usernameLabel",
+                                            "#clicksLabel",   "#goldLabel",       "#bankLabel",
+                                            "#toastLabel",    "#infoLabel"};
+        for (const char *path : {kDarkPath, kLightPath}) {
+            QSet<QString> selectors;
+            for (const Rule &rule : parsed(path))
+                selectors.insert(rule.selector);
+            for (const char *name : names) {
+                const QString wanted = QString::fromLatin1(name);
+                const bool found =
+                    std::any_of(selectors.cbegin(), selectors.cend(),
+                                [&](const QString &s) { return s.endsWith(wanted); });
+                QVERIFY2(found,
+                         qPrintable(QStringLiteral("%1 has no rule for %2").arg(path, wanted)));
+            }
+        }
+    }
+
+    // The themes must only recolour: same rules, same geometry and fonts, the one planned
+    // exception being where the QWidget rule stands.
+    void themesDifferOnlyInColourAndTheGlobalRulePlace()
+    {
+        QVector<Rule> dark = parsed(kDarkPath);
+        QVector<Rule> light = parsed(kLightPath);
+        QVERIFY(!dark.isEmpty());
+        QCOMPARE(dark.size(), light.size());
+
+        QCOMPARE(dark.first().selector, QStringLiteral("QWidget"));
+        QVERIFY(light.size() > 13);
+        QCOMPARE(light.at(12).selector, QStringLiteral("QWidget"));
+        QCOMPARE(light.at(11).selector.section(QLatin1Char(','), 0, 0),
+                 QStringLiteral("QInputDialog QSpinBox:focus"));
+        QCOMPARE(light.at(13).selector, QStringLiteral("QMainWindow"));
+        light.move(12, 0);
+
+        for (int i = 0; i < dark.size(); ++i) {
+            const Rule &d = dark.at(i);
+            const Rule &l = light.at(i);
+            QCOMPARE(l.selector, d.selector);
+            QCOMPARE(l.declarations.size(), d.declarations.size());
+            for (int j = 0; j < d.declarations.size(); ++j) {
+                const QString where = d.selector + QLatin1String(" / ") + d.declarations[j].name;
+                QCOMPARE(l.declarations[j].name, d.declarations[j].name);
+                QVERIFY2(withoutColours(l.declarations[j].value) ==
+                             withoutColours(d.declarations[j].value),
+                         qPrintable(where));
+
+                // Each colour must be one role in both themes, not two unrelated picks.
+                const QStringList dc = coloursIn(d.declarations[j].value);
+                const QStringList lc = coloursIn(l.declarations[j].value);
+                QCOMPARE(lc.size(), dc.size());
+                for (int k = 0; k < dc.size(); ++k) {
+                    const bool sameRole =
+                        std::any_of(std::begin(kRoles), std::end(kRoles), [&](const Role &r) {
+                            return dc[k] == QLatin1String(r.dark) &&
+                                   lc[k] == QLatin1String(r.light);
+                        });
+                    QVERIFY2(sameRole, qPrintable(QStringLiteral("%1: %2 (dark) and %3 (light) "
+                                                                 "are not one colour role")
+                                                      .arg(where, dc[k], lc[k])));
+                }
+            }
+        }
+    }
+
+    void everyColourIsFromItsThemePalette_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("dark") << kDarkPath << true;
+        QTest::newRow("light") << kLightPath << false;
+    }
+
+    void everyColourIsFromItsThemePalette()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, dark);
+        QSet<QString> palette;
+        for (const Role &r : kRoles)
+            palette.insert(QString::fromLatin1(dark ? r.dark : r.light));
+
+        static const QRegularExpression colourFunction(QStringLiteral("\\b(rgba?|hsva?|hsla?)\\("));
+        int colours = 0;
+        for (const Rule &rule : parsed(qPrintable(path))) {
+            for (const Declaration &decl : rule.declarations) {
+                QVERIFY2(!decl.value.contains(colourFunction),
+                         qPrintable(rule.selector + QLatin1String(": ") + decl.value));
+                for (const QString &colour : coloursIn(decl.value)) {
+                    ++colours;
+                    QVERIFY2(palette.contains(colour),
+                             qPrintable(
+                                 QStringLiteral("%1 { %2: %3 } is not a %4 theme colour")
+                                     .arg(rule.selector, decl.name, colour,
+                                          dark ? QLatin1String("dark") : QLatin1String("light"))));
+                }
+            }
+        }
+        QVERIFY(colours > 0);
+    }
+
+    void widgetsTakeTheThemeLook_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("dark") << true;
+        QTest::newRow("light") << false;
+    }
+
+    void widgetsTakeTheThemeLook()
+    {
+        QFETCH(bool, dark);
+        applySheet(dark);
+        auto colour = [dark](const char *role) { return roleColour(role, dark); };
+
+        QDialog host;
+        auto *layout = new QHBoxLayout(&host);
+        auto button = [&](const char *name) {
+            auto *b = new QPushButton(QStringLiteral("按钮"), &host);
+            b->setObjectName(QString::fromLatin1(name));
+            layout->addWidget(b);
+            return b;
+        };
+        auto label = [&](const char *name) {
+            auto *l = new QLabel(QStringLiteral("123"), &host);
+            l->setObjectName(QString::fromLatin1(name));
+            layout->addWidget(l);
+            return l;
+        };
+        QPushButton *plain = button("");
+        QPushButton *func = button("funcButton");
+        QPushButton *danger = button("dangerButton");
+        QPushButton *primary = button("primaryButton");
+        QPushButton *secondary = button("secondaryButton");
+        QPushButton *click = button("clickButton");
+        QPushButton *disabled = button("");
+        disabled->setEnabled(false);
+        auto *box = new QDialogButtonBox(QDialogButtonBox::Ok, &host);
+        layout->addWidget(box);
+        QLabel *plainLabel = label("");
+        QLabel *username = label("usernameLabel");
+        QLabel *clicks = label("clicksLabel");
+        QLabel *gold = label("goldLabel");
+        QLabel *bank = label("bankLabel");
+        QLabel *toast = label("toastLabel");
+        auto *edit = new QLineEdit(&host);
+        layout->addWidget(edit);
+        QMessageBox messageBox;
+        QPushButton *messageButton = messageBox.addButton(QMessageBox::Ok);
+
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        messageBox.ensurePolished();
+
+        // Font sizes: the one place where the themes differ in more than colour.
+        const int unnamedSize = dark ? 14 : 13;
+        QCOMPARE(plain->font().pixelSize(), unnamedSize);
+        QCOMPARE(box->button(QDialogButtonBox::Ok)->font().pixelSize(), unnamedSize);
+        QCOMPARE(messageButton->font().pixelSize(), unnamedSize);
+        for (QPushButton *b : {func, danger, primary, secondary}) {
+            QCOMPARE(b->font().pixelSize(), 14);
+            QVERIFY(b->font().bold());
+        }
+        QCOMPARE(click->font().pixelSize(), 24);
+        QVERIFY(click->minimumWidth() >= 200);
+        QVERIFY(click->minimumHeight() >= 100);
+        QCOMPARE(plainLabel->font().pixelSize(), 13);
+        QVERIFY(plainLabel->font().families().contains(QStringLiteral("Segoe UI")));
+        QVERIFY(plainLabel->font().families().contains(QStringLiteral("Microsoft YaHei")));
+        for (QLabel *l : {username, clicks, gold, bank}) {
+            QCOMPARE(l->font().pixelSize(), 16);
+            QVERIFY(l->font().bold());
+        }
+        QCOMPARE(toast->font().pixelSize(), 14);
+
+        // Text colours.
+        auto text = [](QWidget *w, QPalette::ColorRole role = QPalette::WindowText) {
+            return w->palette().color(QPalette::Active, role).name();
+        };
+        QCOMPARE(text(plainLabel), colour("Text"));
+        QCOMPARE(text(username), colour("Accent"));
+        QCOMPARE(text(clicks), colour("Clicks"));
+        QCOMPARE(text(gold), colour("Gold"));
+        QCOMPARE(text(bank), colour("Accent"));
+        QCOMPARE(text(toast), colour("Clicks"));
+        QCOMPARE(text(func, QPalette::ButtonText), colour("Text"));
+        QCOMPARE(text(danger, QPalette::ButtonText), colour("Danger"));
+        QCOMPARE(text(primary, QPalette::ButtonText), colour("White"));
+        QCOMPARE(text(edit, QPalette::Text), colour("Text"));
+        QCOMPARE(text(&host, QPalette::Window), colour("Window"));
+        QCOMPARE(disabled->palette().color(QPalette::Disabled, QPalette::ButtonText).name(),
+                 colour("TextDisabled"));
+
+        // Button faces as drawn: sample inside the border, left of the text.
+        auto face = [](QPushButton *b) {
+            const QImage image = b->grab().toImage();
+            return pixelAt(image, 4 * image.width() / b->width(), image.height() / 2);
+        };
+        QCOMPARE(face(plain), colour("Control"));
+        QCOMPARE(face(func), colour("Control"));
+        QCOMPARE(face(danger), colour("Control"));
+        QCOMPARE(face(primary), colour("Accent"));
+        QCOMPARE(face(disabled), colour("Surface"));
+        func->setDown(true);
+        QCOMPARE(face(func), colour("Accent"));
+        danger->setDown(true);
+        QCOMPARE(face(danger), colour("Danger"));
+        primary->setDown(true);
+        QCOMPARE(face(primary), colour("PrimaryPressed"));
+    }
+
+    // A theme switch restyles widgets that already exist, including the font-size cascade.
+    void switchingThemeRestylesOpenWidgets()
+    {
+        applySheet(true);
+        QWidget host;
+        auto *layout = new QHBoxLayout(&host);
+        auto *plain = new QPushButton(QStringLiteral("确定"), &host);
+        auto *func = new QPushButton(QStringLiteral("设置"), &host);
+        func->setObjectName(QStringLiteral("funcButton"));
+        auto *clicks = new QLabel(QStringLiteral("0"), &host);
+        clicks->setObjectName(QStringLiteral("clicksLabel"));
+        layout->addWidget(plain);
+        layout->addWidget(func);
+        layout->addWidget(clicks);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QCOMPARE(plain->font().pixelSize(), 14);
+        QCOMPARE(clicks->palette().color(QPalette::WindowText).name(), roleColour("Clicks", true));
+
+        applySheet(false);
+        QTRY_COMPARE(plain->font().pixelSize(), 13);
+        QCOMPARE(func->font().pixelSize(), 14);
+        QCOMPARE(clicks->palette().color(QPalette::WindowText).name(), roleColour("Clicks", false));
+
+        applySheet(true);
+        QTRY_COMPARE(plain->font().pixelSize(), 14);
+    }
+
+    // The directory and entries as Windows reads them, byte by byte.
+    void iconFileHasTheTenImages()
+    {
+        const QByteArray ico = readResource(kIconPath);
+        QVERIFY2(ico.size() > 6, "icon missing from the executable");
+        QCOMPARE(u16(ico, 0), quint16(0));
+        QCOMPARE(u16(ico, 2), quint16(1)); // icon, not cursor
+        const int count = u16(ico, 4);
+        QCOMPARE(count, 10);
+        QVERIFY(ico.size() >= 6 + 16 * count);
+
+        QVector<IconEntry> entries;
+        for (int i = 0; i < count; ++i) {
+            const qsizetype at = 6 + 16 * i;
+            const int width = quint8(ico[at]) == 0 ? 256 : quint8(ico[at]);
+            const int height = quint8(ico[at + 1]) == 0 ? 256 : quint8(ico[at + 1]);
+            QCOMPARE(height, width);
+            QCOMPARE(u16(ico, at + 4), quint16(1));  // planes
+            QCOMPARE(u16(ico, at + 6), quint16(32)); // bits per pixel
+            entries.append({width, u32(ico, at + 8), u32(ico, at + 12)});
+        }
+        QList<int> sizes;
+        for (const IconEntry &e : entries)
+            sizes << e.size;
+        QCOMPARE(sizes, (QList<int>{16, 24, 32, 48, 64, 72, 80, 96, 128, 256}));
+
+        // Image data lies inside the file, after the directory, without overlaps.
+        QVector<IconEntry> byOffset = entries;
+        std::sort(byOffset.begin(), byOffset.end(),
+                  [](const IconEntry &a, const IconEntry &b) { return a.offset < b.offset; });
+        quint64 end = 6 + 16 * quint64(count);
+        for (const IconEntry &e : byOffset) {
+            QVERIFY(e.offset >= end);
+            end = quint64(e.offset) + e.bytes;
+            QVERIFY(end <= quint64(ico.size()));
+        }
+
+        for (const IconEntry &e : entries) {
+            const QByteArray data = ico.mid(e.offset, e.bytes);
+            if (e.size == 256) {
+                QVERIFY(data.startsWith("\x89PNG\r\n\x1a\n"));
+                const QImage png = QImage::fromData(data, "PNG");
+                QCOMPARE(png.size(), QSize(256, 256));
+                QVERIFY(png.hasAlphaChannel());
+                continue;
+            }
+            QVERIFY2(!data.startsWith("\x89PNG"), qPrintable(QString::number(e.size)));
+            const int n = e.size;
+            const int maskStride = ((n + 31) / 32) * 4;
+            QCOMPARE(u32(data, 0), quint32(40)); // BITMAPINFOHEADER
+            QCOMPARE(qint32(u32(data, 4)), n);
+            QCOMPARE(qint32(u32(data, 8)), 2 * n); // colour rows plus mask rows
+            QCOMPARE(u16(data, 12), quint16(1));
+            QCOMPARE(u16(data, 14), quint16(32));
+            QCOMPARE(u32(data, 16), quint32(0)); // uncompressed
+            QCOMPARE(qsizetype(e.bytes), qsizetype(40 + n * n * 4 + maskStride * n));
+
+            // Viewers that ignore alpha use the mask: it must hide exactly the clear pixels.
+            int hidden = 0;
+            for (int row = 0; row < n; ++row) {
+                for (int x = 0; x < n; ++x) {
+                    const quint8 alpha = quint8(data[40 + (row * n + x) * 4 + 3]);
+                    const quint8 maskByte = quint8(data[40 + n * n * 4 + row * maskStride + x / 8]);
+                    const bool masked = maskByte & (0x80 >> (x % 8));
+                    if (alpha == 0)
+                        QVERIFY2(
+                            masked,
+                            qPrintable(QStringLiteral("%1px at %2,%3").arg(n).arg(x).arg(row)));
+                    else if (alpha == 255)
+                        QVERIFY2(
+                            !masked,
+                            qPrintable(QStringLiteral("%1px at %2,%3").arg(n).arg(x).arg(row)));
+                    hidden += masked;
+                }
+            }
+            QVERIFY(hidden > 0);
+        }
+    }
+
+    // What Qt makes of it: the window icon in every size, each a real picture.
+    void iconLoadsInEverySize()
+    {
+        QImageReader reader(QString::fromLatin1(kIconPath));
+        QVERIFY2(reader.canRead(), qPrintable(reader.errorString()));
+        QCOMPARE(reader.imageCount(), 10);
+        QSet<int> seen;
+        for (int i = 0; i < reader.imageCount(); ++i) {
+            QVERIFY(reader.jumpToImage(i));
+            const QImage image = reader.read();
+            QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+            QCOMPARE(image.width(), image.height());
+            seen.insert(image.width());
+
+            // Rounded corners are see-through, the middle is solid and not one flat colour.
+            const int n = image.width();
+            QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+            QCOMPARE(qAlpha(image.pixel(n - 1, n - 1)), 0);
+            QCOMPARE(qAlpha(image.pixel(n / 2, n / 2)), 255);
+            QSet<QRgb> colours;
+            for (int y = 0; y < n; ++y)
+                for (int x = 0; x < n; ++x)
+                    if (qAlpha(image.pixel(x, y)) == 255)
+                        colours.insert(image.pixel(x, y));
+            QVERIFY2(colours.size() > 2, qPrintable(QString::number(n)));
+        }
+        QCOMPARE(seen, (QSet<int>{16, 24, 32, 48, 64, 72, 80, 96, 128, 256}));
+
+        const QIcon icon(QString::fromLatin1(kIconPath));
+        QVERIFY(!icon.isNull());
+        const QList<QSize> available = icon.availableSizes();
+        for (int n : seen)
+            QVERIFY2(available.contains(QSize(n, n)), qPrintable(QString::number(n)));
+    }
+};
+
+TAPTEMPEST_TEST_MAIN(TestResources)
+#include "tst_resources.moc"
