@@ -168,6 +168,17 @@ void ApiClient::sendClicks(int count, ApiCallback callback)
     sendPostRequest("click", QJsonObject{{"count", count}}, std::move(callback));
 }
 
+void ApiClient::sendClicks(int count, const QString &syncId, qint64 syncTotal,
+                           ApiCallback callback)
+{
+    QJsonObject data{{"count", count}};
+    if (!syncId.isEmpty()) {
+        data.insert("sync_id", syncId);
+        data.insert("sync_total", syncTotal);
+    }
+    sendPostRequest("click", data, std::move(callback));
+}
+
 void ApiClient::exchangeGold(int clicksToExchange, ApiCallback callback)
 {
     sendPostRequest("exchange", QJsonObject{{"clicks_to_exchange", clicksToExchange}},

@@ -33,6 +33,10 @@ public:
 
     void login(const QString &username, const QString &password, ApiCallback callback);
     void sendClicks(int count, ApiCallback callback);
+    // The same, made safe to repeat: `syncTotal` counts every click of the sync session `syncId`
+    // up to and including this batch, so a server that knows these members credits a batch that
+    // is sent again (after a lost reply) only once. Other servers ignore them.
+    void sendClicks(int count, const QString &syncId, qint64 syncTotal, ApiCallback callback);
     void exchangeGold(int clicksToExchange, ApiCallback callback);
     void depositToBank(int clicksAmount, ApiCallback callback);
     void buyEffect(int effectId, ApiCallback callback);

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QPointer>
 #include <QProcess>
 #include <QSslCertificate>
@@ -93,6 +96,14 @@ ScriptedResponse ScriptedResponse::close()
 {
     ScriptedResponse r;
     r.kind = Close;
+    return r;
+}
+
+ScriptedResponse ScriptedResponse::forward(Spoil spoil)
+{
+    ScriptedResponse r;
+    r.kind = Forward;
+    r.afterForward = spoil;
     return r;
 }
 
@@ -218,6 +229,10 @@ void ScriptedPeer::onReadyRead(QTcpSocket *socket)
         emit requestReceived(request);
         if (!guard)
             return;
+        if (response.kind == ScriptedResponse::Forward) {
+            forward(socket, request, response.afterForward);
+            return;
+        }
         answer(socket, response);
         if (response.kind != ScriptedResponse::Reply)
             return;
@@ -231,6 +246,7 @@ void ScriptedPeer::answer(QTcpSocket *socket, const ScriptedResponse &response)
         socket->abort();
         return;
     case ScriptedResponse::NoAnswer:
+    case ScriptedResponse::Forward:
         m_held << socket;
         return;
     case ScriptedResponse::Reply:
@@ -254,4 +270,56 @@ void ScriptedPeer::releaseHeld(const ScriptedResponse &response)
     m_held.clear();
     for (QTcpSocket *socket : held)
         answer(socket, response);
+}
+
+void ScriptedPeer::forward(QTcpSocket *socket, const RecordedRequest &request,
+                           ScriptedResponse::Spoil spoil)
+{
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    QUrl url(m_upstream);
+    url.setPath(QString::fromUtf8(request.path));
+    url.setQuery(request.query.query(QUrl::FullyEncoded), QUrl::StrictMode);
+    QNetworkRequest upstream(url);
+    if (request.headers.contains("content-type"))
+        upstream.setRawHeader("Content-Type", request.headers.value("content-type"));
+    QNetworkReply *reply = request.method == "POST" ? m_network->post(upstream, request.body)
+                                                    : m_network->get(upstream);
+    ++m_forwarding;
+    QPointer<QTcpSocket> guard(socket);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, guard, spoil]() {
+        --m_forwarding;
+        reply->deleteLater();
+        if (!guard)
+            return;
+        ScriptedResponse answerToClient;
+        answerToClient.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        answerToClient.reason =
+            reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+        answerToClient.body = reply->readAll();
+        if (answerToClient.status == 0) {
+            guard->abort();
+            return;
+        }
+        switch (spoil) {
+        case ScriptedResponse::Intact:
+            answer(guard, answerToClient);
+            break;
+        case ScriptedResponse::CutMidReply: {
+            // Headers and half the body, then the connection dies: the server has done the work,
+            // the client never learns it.
+            const QByteArray whole =
+                "HTTP/1.1 " + QByteArray::number(answerToClient.status) + ' ' +
+                answerToClient.reason + "\r\nContent-Type: application/json\r\nContent-Length: " +
+                QByteArray::number(answerToClient.body.size()) + "\r\n\r\n" + answerToClient.body;
+            guard->write(whole.left(whole.size() - answerToClient.body.size() / 2 - 1));
+            guard->waitForBytesWritten(1000);
+            guard->abort();
+            break;
+        }
+        case ScriptedResponse::Stall:
+            m_held << guard.data();
+            break;
+        }
+    });
 }

@@ -35,11 +35,20 @@ struct RecordedRequest
 // What the peer does with one request.
 struct ScriptedResponse
 {
+    // Forward: pass the request on to the upstream server (see ScriptedPeer::setUpstream) and
+    // hand its answer back, or spoil it as `afterForward` says.
     enum Kind
     {
         Reply,
         Close,
-        NoAnswer
+        NoAnswer,
+        Forward
+    };
+    enum Spoil
+    {
+        Intact,
+        CutMidReply,
+        Stall
     };
     Kind kind = Reply;
     int status = 200;
@@ -47,6 +56,7 @@ struct ScriptedResponse
     QByteArray body;
     QByteArray contentType = "application/json";
     QByteArray rawBytes; // when set, written as they are instead of a formed reply
+    Spoil afterForward = Intact;
 
     static ScriptedResponse json(const QJsonObject &object, int status = 200);
     static ScriptedResponse ok(const QJsonObject &data = QJsonObject());
@@ -56,6 +66,7 @@ struct ScriptedResponse
     static ScriptedResponse garbage(const QByteArray &bytes);
     static ScriptedResponse close();
     static ScriptedResponse noAnswer();
+    static ScriptedResponse forward(Spoil spoil = Intact);
 };
 
 // A loopback HTTP(S) server answering from a script: a handler function, or else a queue of
@@ -88,6 +99,12 @@ public:
     QList<RecordedRequest> requests;
     QList<RecordedRequest> requestsFor(const QString &action) const;
 
+    // Where Forward responses send their request: the upstream endpoint URL (its scheme, host
+    // and port are used; path and query come from the request).
+    void setUpstream(const QString &url) { m_upstream = url; }
+    // Requests forwarded and not yet answered by the upstream server.
+    int forwardsInFlight() const { return m_forwarding; }
+
     // A loopback port with nothing listening on it.
     static quint16 closedPort();
 
@@ -100,6 +117,7 @@ protected:
 private:
     void onReadyRead(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const ScriptedResponse &response);
+    void forward(QTcpSocket *socket, const RecordedRequest &request, ScriptedResponse::Spoil spoil);
 
     bool m_tls;
     Handler m_handler;
@@ -107,4 +125,7 @@ private:
     ScriptedResponse m_fallback;
     QMap<QTcpSocket *, QByteArray> m_buffers;
     QList<QTcpSocket *> m_held;
+    QString m_upstream;
+    class QNetworkAccessManager *m_network = nullptr;
+    int m_forwarding = 0;
 };

@@ -1,0 +1,337 @@
+// Load on the reference game server: click batches per second and request latency over
+// kept-alive HTTPS connections on loopback. Starts its own server on a temporary data folder
+// unless --url is given.
+//
+//   bench_serverload [--seconds 10] [--connections 1,16] [--batch 20]
+//   bench_serverload --url https://127.0.0.1:8443/api/index.php --ca cert.pem --user U --password P
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#ifndef TAPTEMPEST_SERVER_BINARY
+#define TAPTEMPEST_SERVER_BINARY ""
+#endif
+
+namespace {
+
+struct Target
+{
+    QString host;
+    quint16 port = 0;
+    QString path;
+    QList<QSslCertificate> ca;
+};
+
+QByteArray httpRequest(const Target &target, const QByteArray &method, const QByteArray &query,
+                       const QByteArray &body)
+{
+    QByteArray request = method + ' ' + target.path.toLatin1() + '?' + query + " HTTP/1.1\r\n";
+    request += "Host: " + target.host.toLatin1() + "\r\n";
+    if (!body.isEmpty())
+        request +=
+            "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+            "\r\n";
+    return request + "\r\n" + body;
+}
+
+// Length of the first complete HTTP reply in `buffer` and its status, or 0 while incomplete.
+qsizetype completeReply(const QByteArray &buffer, int *status)
+{
+    const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return 0;
+    static const QRegularExpression lengthHeader(QStringLiteral("\\r\\ncontent-length:\\s*(\\d+)"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    const QString head = QString::fromLatin1(buffer.left(headEnd + 2));
+    const QRegularExpressionMatch match = lengthHeader.match(head);
+    const qsizetype total = headEnd + 4 + (match.hasMatch() ? match.captured(1).toLongLong() : 0);
+    if (buffer.size() < total)
+        return 0;
+    *status = buffer.mid(9, 3).toInt();
+    return total;
+}
+
+// One kept-alive connection sending click batches back to back.
+class Connection : public QObject
+{
+public:
+    Connection(const Target &target, const QByteArray &request, std::vector<qint64> *latenciesNs)
+        : m_target(target), m_request(request), m_latencies(latenciesNs)
+    {
+        QSslConfiguration config = m_socket.sslConfiguration();
+        config.setCaCertificates(target.ca);
+        config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        m_socket.setSslConfiguration(config);
+        connect(&m_socket, &QSslSocket::encrypted, this, &Connection::sendNext);
+        connect(&m_socket, &QIODevice::readyRead, this, &Connection::onReadyRead);
+        connect(&m_socket, &QAbstractSocket::disconnected, this, [this] {
+            if (!m_stopping) {
+                ++m_reconnects;
+                m_buffer.clear();
+                open();
+            }
+        });
+    }
+
+    void open() { m_socket.connectToHostEncrypted(m_target.host, m_target.port); }
+    void stop() { m_stopping = true; }
+    bool idle() const { return !m_inFlight; }
+    int errors() const { return m_errors; }
+    int reconnects() const { return m_reconnects; }
+
+private:
+    void sendNext()
+    {
+        if (m_stopping || m_inFlight)
+            return;
+        m_inFlight = true;
+        m_timer.start();
+        m_socket.write(m_request);
+    }
+
+    void onReadyRead()
+    {
+        m_buffer += m_socket.readAll();
+        int status = 0;
+        const qsizetype length = completeReply(m_buffer, &status);
+        if (length == 0)
+            return;
+        m_buffer.remove(0, length);
+        m_latencies->push_back(m_timer.nsecsElapsed());
+        if (status != 200)
+            ++m_errors;
+        m_inFlight = false;
+        sendNext();
+    }
+
+    Target m_target;
+    QByteArray m_request;
+    std::vector<qint64> *m_latencies;
+    QSslSocket m_socket;
+    QByteArray m_buffer;
+    QElapsedTimer m_timer;
+    bool m_inFlight = false;
+    bool m_stopping = false;
+    int m_errors = 0;
+    int m_reconnects = 0;
+};
+
+double percentileMs(std::vector<qint64> &sorted, double p)
+{
+    if (sorted.empty())
+        return 0;
+    const size_t index = std::min(sorted.size() - 1, size_t(p * double(sorted.size() - 1) + 0.5));
+    return double(sorted[index]) / 1e6;
+}
+
+void runCase(const Target &target, const QByteArray &request, int connections, int seconds)
+{
+    std::vector<qint64> latencies;
+    latencies.reserve(200000);
+    std::vector<std::unique_ptr<Connection>> pool;
+    for (int i = 0; i < connections; ++i) {
+        pool.push_back(std::make_unique<Connection>(target, request, &latencies));
+        pool.back()->open();
+    }
+    // Handshakes first, then measure from a clean start.
+    QDeadlineTimer warmUp(5000);
+    while (latencies.size() < size_t(connections) * 5 && !warmUp.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    latencies.clear();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < seconds * 1000LL)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    const double elapsed = double(clock.nsecsElapsed()) / 1e9;
+    const size_t measured = latencies.size();
+    for (auto &connection : pool)
+        connection->stop();
+    QDeadlineTimer drain(5000);
+    while (!drain.hasExpired() &&
+           !std::all_of(pool.begin(), pool.end(), [](const auto &c) { return c->idle(); }))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+
+    int errors = 0;
+    int reconnects = 0;
+    for (const auto &connection : pool) {
+        errors += connection->errors();
+        reconnects += connection->reconnects();
+    }
+    std::vector<qint64> sorted(latencies.begin(), latencies.begin() + qsizetype(measured));
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("%11d  %9zu  %9.0f  %8.2f  %8.2f  %8.2f  %8.2f  %6d  %10d\n", connections, measured,
+                double(measured) / elapsed, percentileMs(sorted, 0.50), percentileMs(sorted, 0.90),
+                percentileMs(sorted, 0.99), sorted.empty() ? 0.0 : double(sorted.back()) / 1e6,
+                errors, reconnects);
+    std::fflush(stdout);
+}
+
+// Sends one request on a fresh connection and returns the reply body.
+QByteArray exchangeOnce(const Target &target, const QByteArray &request)
+{
+    QSslSocket socket;
+    QSslConfiguration config = socket.sslConfiguration();
+    config.setCaCertificates(target.ca);
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    socket.setSslConfiguration(config);
+    socket.connectToHostEncrypted(target.host, target.port);
+    if (!socket.waitForEncrypted(10000))
+        return QByteArray();
+    socket.write(request);
+    QByteArray buffer;
+    int status = 0;
+    qsizetype length = 0;
+    while ((length = completeReply(buffer, &status)) == 0 && socket.waitForReadyRead(10000))
+        buffer += socket.readAll();
+    return length ? buffer.mid(buffer.indexOf("\r\n\r\n") + 4, length) : QByteArray();
+}
+
+bool runTool(const QString &binary, const QStringList &args)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(binary, args);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "bench_serverload: %s\n", qPrintable(message));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Load benchmark of taptempest-server."));
+    parser.addHelpOption();
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+                                           QStringLiteral("Length of each case (default 10)."),
+                                           QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption connectionsOption(
+        QStringLiteral("connections"),
+        QStringLiteral("Comma-separated numbers of parallel connections (default 1,16)."),
+        QStringLiteral("LIST"), QStringLiteral("1,16"));
+    const QCommandLineOption batchOption(QStringLiteral("batch"),
+                                         QStringLiteral("Clicks per batch (default 20)."),
+                                         QStringLiteral("N"), QStringLiteral("20"));
+    const QCommandLineOption serverOption(
+        QStringLiteral("server"), QStringLiteral("Server binary to start."), QStringLiteral("PATH"),
+        QStringLiteral(TAPTEMPEST_SERVER_BINARY));
+    const QCommandLineOption urlOption(QStringLiteral("url"),
+                                       QStringLiteral("Use this running server instead."),
+                                       QStringLiteral("URL"));
+    const QCommandLineOption caOption(QStringLiteral("ca"),
+                                      QStringLiteral("Certificate of the server given by --url."),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption userOption(QStringLiteral("user"),
+                                        QStringLiteral("Account on the server given by --url."),
+                                        QStringLiteral("NAME"));
+    const QCommandLineOption passwordOption(QStringLiteral("password"),
+                                            QStringLiteral("Password of --user."),
+                                            QStringLiteral("PASSWORD"));
+    parser.addOptions({secondsOption, connectionsOption, batchOption, serverOption, urlOption,
+                       caOption, userOption, passwordOption});
+    parser.process(app);
+
+    const int seconds = qMax(1, parser.value(secondsOption).toInt());
+    const int batch = qMax(1, parser.value(batchOption).toInt());
+    QList<int> connectionCounts;
+    for (const QString &part : parser.value(connectionsOption).split(QLatin1Char(','))) {
+        if (part.toInt() > 0)
+            connectionCounts << part.toInt();
+    }
+
+    QString url = parser.value(urlOption);
+    QString caFile = parser.value(caOption);
+    QString user = parser.value(userOption);
+    QString password = parser.value(passwordOption);
+    QTemporaryDir dataDir;
+    QProcess server;
+    if (url.isEmpty()) {
+        const QString binary = parser.value(serverOption);
+        if (binary.isEmpty() || !QFile::exists(binary))
+            return fail(QStringLiteral("no server binary; pass --server or --url"));
+        user = QStringLiteral("bench");
+        password = QStringLiteral("bench-password");
+        if (!runTool(binary, {QStringLiteral("--data"), dataDir.path(),
+                              QStringLiteral("--add-user"), user, password}))
+            return fail(QStringLiteral("could not add the benchmark account"));
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // The allowance is lifted so that every batch does the full work of crediting.
+        server.start(binary,
+                     {QStringLiteral("--data"), dataDir.path(), QStringLiteral("--port"),
+                      QStringLiteral("0"), QStringLiteral("--click-rate"), QStringLiteral("0")});
+        QString output;
+        static const QRegularExpression listening(QStringLiteral("listening on (\\S+)"));
+        static const QRegularExpression certificate(QStringLiteral("certificate: (.+)\\n"));
+        QDeadlineTimer deadline(30000);
+        while (!listening.match(output).hasMatch() && !deadline.hasExpired() &&
+               server.state() != QProcess::NotRunning) {
+            server.waitForReadyRead(200);
+            output += QString::fromLocal8Bit(server.readAllStandardOutput());
+        }
+        if (!listening.match(output).hasMatch())
+            return fail(QStringLiteral("the server did not start: ") + output);
+        url = listening.match(output).captured(1);
+        caFile = certificate.match(output).captured(1).trimmed();
+    }
+
+    const QUrl parsed(url);
+    Target target;
+    target.host = parsed.host();
+    target.port = quint16(parsed.port(443));
+    target.path = parsed.path();
+    target.ca = QSslCertificate::fromPath(caFile);
+    if (target.ca.isEmpty())
+        return fail(QStringLiteral("no certificate in \"%1\"").arg(caFile));
+
+    const QByteArray loginBody =
+        QJsonDocument(QJsonObject{{"username", user}, {"password", password}}).toJson();
+    const QJsonObject login =
+        QJsonDocument::fromJson(
+            exchangeOnce(target, httpRequest(target, "POST", "action=login", loginBody)))
+            .object();
+    const QString token = login.value("data").toObject().value("token").toString();
+    if (token.isEmpty())
+        return fail(QStringLiteral("login failed: %1").arg(login.value("message").toString()));
+    const QByteArray clickBody =
+        QJsonDocument(QJsonObject{{"count", batch}, {"token", token}}).toJson();
+    const QByteArray request = httpRequest(target, "POST", "action=click", clickBody);
+
+    std::printf("taptempest-server at %s, click batches of %d, %d s per case, keep-alive HTTPS\n",
+                qPrintable(url), batch, seconds);
+    std::printf(
+        "connections    batches  batches/s    p50 ms    p90 ms    p99 ms    max ms  errors  "
+        "reconnects\n");
+    for (const int connections : connectionCounts)
+        runCase(target, request, connections, seconds);
+
+    if (server.state() != QProcess::NotRunning) {
+        server.terminate();
+        server.waitForFinished(10000);
+    }
+    return 0;
+}

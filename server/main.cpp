@@ -1,0 +1,171 @@
+// taptempest-server: the reference game server. See --help.
+
+#include "apihandler.h"
+#include "certificatestore.h"
+#include "effectcatalog.h"
+#include "gamedatabase.h"
+#include "gameserver.h"
+#include "gameservice.h"
+#include "serveroptions.h"
+#include "signalwatcher.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTextStream>
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+enum ExitCode
+{
+    Ok = 0,
+    Failure = 1,
+    AccountExists = 2,
+    Usage = 64
+};
+
+void say(const QString &line)
+{
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+void complain(const QString &line)
+{
+    std::fprintf(stderr, "taptempest-server: %s\n", qPrintable(line));
+}
+
+QString hostForUrl(const QHostAddress &address)
+{
+    if (address == QHostAddress::Any || address == QHostAddress::AnyIPv4)
+        return QStringLiteral("127.0.0.1");
+    if (address == QHostAddress::AnyIPv6)
+        return QStringLiteral("[::1]");
+    if (address.protocol() == QAbstractSocket::IPv6Protocol)
+        return QLatin1Char('[') + address.toString() + QLatin1Char(']');
+    return address.toString();
+}
+
+int addUser(GameService &service, const ServerOptions &options)
+{
+    QString password = options.newUserPassword;
+    if (password == QLatin1String("-"))
+        password = QTextStream(stdin).readLine();
+    switch (service.addUser(options.newUserName, password)) {
+    case GameService::AddUserResult::Added:
+        say(QStringLiteral("added account %1").arg(options.newUserName));
+        return Ok;
+    case GameService::AddUserResult::Exists:
+        complain(QStringLiteral("the account %1 exists already; left unchanged")
+                     .arg(options.newUserName));
+        return AccountExists;
+    case GameService::AddUserResult::InvalidName:
+        complain(QStringLiteral("account names are 1 to 32 characters, without control "
+                                "characters or blanks at either end"));
+        return Usage;
+    case GameService::AddUserResult::InvalidPassword:
+        complain(QStringLiteral("passwords are 1 to 1024 characters"));
+        return Usage;
+    case GameService::AddUserResult::Failed:
+        break;
+    }
+    complain(QStringLiteral("could not add the account"));
+    return Failure;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Database, key and certificate are for this user's eyes only.
+    ::umask(077);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("TapTempest"));
+    QCoreApplication::setApplicationName(QStringLiteral("taptempest-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+
+    ServerOptions options;
+    switch (options.parse(QCoreApplication::arguments())) {
+    case ServerOptions::Outcome::ShowHelp:
+        say(options.helpText());
+        return Ok;
+    case ServerOptions::Outcome::ShowVersion:
+        say(QStringLiteral("taptempest-server 1.0.0"));
+        return Ok;
+    case ServerOptions::Outcome::Error:
+        complain(options.errorText());
+        return Usage;
+    case ServerOptions::Outcome::Run:
+        break;
+    }
+
+    if (!QDir().mkpath(options.dataDir)) {
+        complain(QStringLiteral("cannot create the data folder %1").arg(options.dataDir));
+        return Failure;
+    }
+    const QString dataDir = QDir(options.dataDir).absolutePath();
+
+    EffectCatalog catalog;
+    QString error;
+    if (!catalog.loadBuiltIn(&error)) {
+        complain(error);
+        return Failure;
+    }
+    GameDatabase database;
+    if (!database.open(dataDir + QStringLiteral("/server.db"), &error)) {
+        complain(error);
+        return Failure;
+    }
+    GameService::Settings settings;
+    settings.clickRate = options.clickRate;
+    GameService service(database, catalog, settings);
+
+    if (options.addUser)
+        return addUser(service, options);
+
+    if (!QSslSocket::supportsSsl()) {
+        complain(QStringLiteral("no TLS backend available"));
+        return Failure;
+    }
+    QString certPath = options.certFile;
+    QString keyPath = options.keyFile;
+    if (certPath.isEmpty() &&
+        !CertificateStore::ensureSelfSigned(dataDir, &certPath, &keyPath, &error)) {
+        complain(error);
+        return Failure;
+    }
+    QSslConfiguration ssl;
+    if (!CertificateStore::load(certPath, keyPath, &ssl, &error)) {
+        complain(error);
+        return Failure;
+    }
+
+    ApiHandler handler(service);
+    GameServer server(handler);
+    if (!server.listen(options.bindAddress, options.port, ssl, &error)) {
+        complain(error);
+        return Failure;
+    }
+
+    SignalWatcher watcher;
+    QObject::connect(&watcher, &SignalWatcher::stopRequested, &app,
+                     [](int) { QCoreApplication::quit(); });
+
+    say(QStringLiteral("certificate: %1").arg(QFileInfo(certPath).absoluteFilePath()));
+    say(QStringLiteral("listening on https://%1:%2%3")
+            .arg(hostForUrl(options.bindAddress))
+            .arg(server.port())
+            .arg(QLatin1String(ApiHandler::kEndpointPath)));
+
+    const int status = app.exec();
+    server.close();
+    database.close();
+    say(QStringLiteral("stopped"));
+    return status;
+}

@@ -1,0 +1,111 @@
+#include "serveroptions.h"
+
+#include <QCommandLineParser>
+#include <QStandardPaths>
+
+#include <cmath>
+
+QString ServerOptions::defaultDataDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+ServerOptions::Outcome ServerOptions::parse(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Reference game server of TapTempest: HTTPS on /api/index.php."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("TCP port; 0 picks a free one (default 8443)."),
+        QStringLiteral("N"), QStringLiteral("8443"));
+    const QCommandLineOption bindOption(QStringLiteral("bind"),
+                                        QStringLiteral("Address to listen on (default 127.0.0.1)."),
+                                        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption dataOption(
+        QStringLiteral("data"),
+        QStringLiteral("Folder of server.db and the generated certificate (default %1).")
+            .arg(defaultDataDir()),
+        QStringLiteral("DIR"));
+    const QCommandLineOption certOption(
+        QStringLiteral("cert"), QStringLiteral("PEM certificate (chain) to serve, with --key."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption keyOption(QStringLiteral("key"),
+                                       QStringLiteral("Unencrypted PEM private key, with --cert."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption addUserOption(
+        QStringLiteral("add-user"),
+        QStringLiteral("Add the account NAME with the password given as the next argument "
+                       "(\"-\" reads it from standard input) and exit. Exit status 2 when the "
+                       "account exists already (it is left unchanged)."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption clickRateOption(
+        QStringLiteral("click-rate"),
+        QStringLiteral("Anti-cheat allowance: clicks credited per second since an account's "
+                       "previous batch (default 30; 0 lifts the per-second limit)."),
+        QStringLiteral("N"), QStringLiteral("30"));
+    parser.addOptions({portOption, bindOption, dataOption, certOption, keyOption, addUserOption,
+                       clickRateOption});
+    parser.addPositionalArgument(QStringLiteral("PASSWORD"),
+                                 QStringLiteral("Password of the account --add-user adds."),
+                                 QStringLiteral("[PASSWORD]"));
+    m_help = parser.helpText();
+
+    if (!parser.parse(arguments)) {
+        m_error = parser.errorText();
+        return Outcome::Error;
+    }
+    if (parser.isSet(helpOption))
+        return Outcome::ShowHelp;
+    if (parser.isSet(versionOption))
+        return Outcome::ShowVersion;
+
+    bool ok = false;
+    const uint portValue = parser.value(portOption).toUInt(&ok);
+    if (!ok || portValue > 65535) {
+        m_error = QStringLiteral("--port needs a number from 0 to 65535");
+        return Outcome::Error;
+    }
+    port = quint16(portValue);
+
+    if (!bindAddress.setAddress(parser.value(bindOption))) {
+        m_error =
+            QStringLiteral("--bind needs an IP address, not \"%1\"").arg(parser.value(bindOption));
+        return Outcome::Error;
+    }
+
+    dataDir = parser.isSet(dataOption) ? parser.value(dataOption) : defaultDataDir();
+    if (dataDir.isEmpty()) {
+        m_error = QStringLiteral("no data folder: pass --data DIR");
+        return Outcome::Error;
+    }
+
+    certFile = parser.value(certOption);
+    keyFile = parser.value(keyOption);
+    if (certFile.isEmpty() != keyFile.isEmpty()) {
+        m_error = QStringLiteral("--cert and --key go together");
+        return Outcome::Error;
+    }
+
+    clickRate = parser.value(clickRateOption).toDouble(&ok);
+    if (!ok || !std::isfinite(clickRate) || clickRate < 0) {
+        m_error = QStringLiteral("--click-rate needs a number of at least 0");
+        return Outcome::Error;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    addUser = parser.isSet(addUserOption);
+    if (addUser) {
+        if (positional.size() != 1) {
+            m_error = QStringLiteral("--add-user needs a name and a password");
+            return Outcome::Error;
+        }
+        newUserName = parser.value(addUserOption);
+        newUserPassword = positional.first();
+    } else if (!positional.isEmpty()) {
+        m_error = QStringLiteral("unexpected argument \"%1\"").arg(positional.first());
+        return Outcome::Error;
+    }
+    return Outcome::Run;
+}

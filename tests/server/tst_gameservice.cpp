@@ -1,0 +1,434 @@
+// The game rules of the reference server, driven in-process on a real database file with a
+// controlled clock.
+
+#include "server/effectcatalog.h"
+#include "server/gamedatabase.h"
+#include "server/gameservice.h"
+#include "server/passwordhasher.h"
+#include "support/testenv.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+
+namespace {
+const qint64 kStart = 1700000000000; // a fixed "now" for the clock
+const qint64 kDay = 24LL * 60 * 60 * 1000;
+} // namespace
+
+class TestGameService : public QObject
+{
+    Q_OBJECT
+
+private:
+    void makeService(GameService::Settings settings = GameService::Settings())
+    {
+        settings.passwordIterations = 1000; // keeps the test fast; the cost is not under test
+        service = std::make_unique<GameService>(*db, catalog, settings, [this] { return now; });
+    }
+
+    qint64 addAndLogin(const QString &name, const QString &password = QStringLiteral("pw"))
+    {
+        if (service->addUser(name, password) != GameService::AddUserResult::Added)
+            return 0;
+        const ServiceResult login = service->login(name, password);
+        return service->userForToken(login.data.value(QStringLiteral("token")).toString());
+    }
+
+    // Credits `count` clicks, waiting on the clock long enough for the anti-cheat allowance.
+    void earnClicks(qint64 user, qint64 count)
+    {
+        now += count * 1000 / 30 + 1000;
+        const ServiceResult result = service->click(user, count);
+        QCOMPARE(result.status, ServiceResult::Status::Ok);
+        QCOMPARE(result.data.value(QStringLiteral("credited")).toInteger(), count);
+    }
+
+    QJsonObject stats(qint64 user)
+    {
+        const ServiceResult result = service->stats(user);
+        if (result.status != ServiceResult::Status::Ok)
+            return QJsonObject();
+        return result.data;
+    }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<GameDatabase> db;
+    EffectCatalog catalog;
+    std::unique_ptr<GameService> service;
+    qint64 now = kStart;
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(catalog.loadBuiltIn(&error), qPrintable(error));
+    }
+
+    void init()
+    {
+        now = kStart;
+        dir = std::make_unique<QTemporaryDir>();
+        db = std::make_unique<GameDatabase>();
+        QString error;
+        QVERIFY2(db->open(dir->filePath(QStringLiteral("server.db")), &error), qPrintable(error));
+        makeService();
+    }
+
+    void cleanup()
+    {
+        service.reset();
+        db.reset();
+        dir.reset();
+    }
+
+    void accountNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("one letter") << QStringLiteral("a") << true;
+        QTest::newRow("32 Chinese characters") << QString(32, QChar(0x73A9)) << true;
+        QTest::newRow("33 characters") << QString(33, QLatin1Char('x')) << false;
+        QTest::newRow("32 characters beyond the BMP")
+            << QString::fromUcs4(std::u32string(32, U'\U0001F600').c_str()) << true;
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("leading blank") << QStringLiteral(" bob") << false;
+        QTest::newRow("trailing blank") << QStringLiteral("bob ") << false;
+        QTest::newRow("inner blank") << QStringLiteral("bob smith") << true;
+        QTest::newRow("newline") << QStringLiteral("bob\nadmin") << false;
+        QTest::newRow("NUL") << QStringLiteral("bob") + QChar(0) << false;
+    }
+
+    void accountNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, accepted);
+        QCOMPARE(service->addUser(name, QStringLiteral("pw")) == GameService::AddUserResult::Added,
+                 accepted);
+        QCOMPARE(service->login(name, QStringLiteral("pw")).status == ServiceResult::Status::Ok,
+                 accepted);
+    }
+
+    void addingAnExistingNameChangesNothing()
+    {
+        QCOMPARE(service->addUser(QStringLiteral("bob"), QStringLiteral("first")),
+                 GameService::AddUserResult::Added);
+        QCOMPARE(service->addUser(QStringLiteral("bob"), QStringLiteral("second")),
+                 GameService::AddUserResult::Exists);
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("first")).status,
+                 ServiceResult::Status::Ok);
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("second")).status,
+                 ServiceResult::Status::Refused);
+        QCOMPARE(service->addUser(QStringLiteral("carol"), QString()),
+                 GameService::AddUserResult::InvalidPassword);
+    }
+
+    void passwordsAreStoredAsSaltedHashes()
+    {
+        service->addUser(QStringLiteral("bob"), QStringLiteral("hunter2-secret"));
+        service->addUser(QStringLiteral("eve"), QStringLiteral("hunter2-secret"));
+        QSqlQuery query(db->connection());
+        QVERIFY(query.exec(QStringLiteral("SELECT password_hash FROM users ORDER BY username")));
+        QStringList hashes;
+        while (query.next())
+            hashes << query.value(0).toString();
+        QCOMPARE(hashes.size(), 2);
+        for (const QString &hash : hashes) {
+            QVERIFY(!hash.contains(QLatin1String("hunter2")));
+            QVERIFY(hash.startsWith(QLatin1String("pbkdf2-sha256$1000$")));
+        }
+        QVERIFY(hashes.at(0) != hashes.at(1)); // same password, different salt
+    }
+
+    void loginIssuesIndependentSessions()
+    {
+        QCOMPARE(service->addUser(QStringLiteral("bob"), QStringLiteral("pw")),
+                 GameService::AddUserResult::Added);
+        const ServiceResult first = service->login(QStringLiteral("bob"), QStringLiteral("pw"));
+        const ServiceResult second = service->login(QStringLiteral("bob"), QStringLiteral("pw"));
+        QCOMPARE(first.status, ServiceResult::Status::Ok);
+        const QString token1 = first.data.value(QStringLiteral("token")).toString();
+        const QString token2 = second.data.value(QStringLiteral("token")).toString();
+        QCOMPARE(token1.size(), 64); // 256 random bits in hex
+        QVERIFY(token1 != token2);
+        const qint64 user = service->userForToken(token1);
+        QVERIFY(user > 0);
+        QCOMPARE(service->userForToken(token2), user);
+        QCOMPARE(first.data.value(QStringLiteral("user_id")).toString(), QString::number(user));
+        QCOMPARE(first.data.value(QStringLiteral("username")).toString(), QStringLiteral("bob"));
+        QCOMPARE(service->userForToken(token1.left(63) + QLatin1Char('0')) == user,
+                 token1.endsWith(QLatin1Char('0')));
+        QCOMPARE(service->userForToken(QString()), 0);
+        // Tokens are stored hashed: the database alone does not open a session.
+        QSqlQuery query(db->connection());
+        QVERIFY(query.exec(QStringLiteral("SELECT token_hash FROM sessions")));
+        while (query.next())
+            QVERIFY(query.value(0).toString() != token1 && query.value(0).toString() != token2);
+    }
+
+    void sessionsLastThirtyDays()
+    {
+        const qint64 user = addAndLogin(QStringLiteral("bob"));
+        QVERIFY(user > 0);
+        const QString token = service->login(QStringLiteral("bob"), QStringLiteral("pw"))
+                                  .data.value("token")
+                                  .toString();
+        now += 30 * kDay - 1;
+        QCOMPARE(service->userForToken(token), user);
+        now += 1;
+        QCOMPARE(service->userForToken(token), 0);
+    }
+
+    void wrongCredentialsGiveOneAnswer()
+    {
+        service->addUser(QStringLiteral("bob"), QStringLiteral("pw"));
+        const ServiceResult wrongPassword =
+            service->login(QStringLiteral("bob"), QStringLiteral("x"));
+        const ServiceResult unknownName =
+            service->login(QStringLiteral("nobody"), QStringLiteral("pw"));
+        const ServiceResult otherCase = service->login(QStringLiteral("BOB"), QStringLiteral("pw"));
+        for (const ServiceResult &result : {wrongPassword, unknownName, otherCase}) {
+            QCOMPARE(result.status, ServiceResult::Status::Refused);
+            QCOMPARE(result.message, QStringLiteral("用户名或密码错误"));
+            QVERIFY(result.data.isEmpty());
+        }
+    }
+
+    void repeatedFailuresLockTheNameForAMinute()
+    {
+        service->addUser(QStringLiteral("bob"), QStringLiteral("pw"));
+        service->addUser(QStringLiteral("amy"), QStringLiteral("pw"));
+        for (int i = 0; i < 5; ++i) {
+            now += 1000;
+            QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("guess")).message,
+                     QStringLiteral("用户名或密码错误"));
+        }
+        // Sixth try within the minute: refused without looking at the password.
+        now += 1000;
+        const ServiceResult locked = service->login(QStringLiteral("bob"), QStringLiteral("pw"));
+        QCOMPARE(locked.status, ServiceResult::Status::Refused);
+        QVERIFY2(locked.message.contains(QStringLiteral("次数过多")), qPrintable(locked.message));
+        QVERIFY2(locked.message.contains(QStringLiteral("59 秒")), qPrintable(locked.message));
+        // Other names are not affected.
+        QCOMPARE(service->login(QStringLiteral("amy"), QStringLiteral("pw")).status,
+                 ServiceResult::Status::Ok);
+        now += 58000;
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw")).status,
+                 ServiceResult::Status::Refused);
+        now += 1000;
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw")).status,
+                 ServiceResult::Status::Ok);
+    }
+
+    void failuresSpreadOverMoreThanAMinuteDoNotLock()
+    {
+        service->addUser(QStringLiteral("bob"), QStringLiteral("pw"));
+        for (int i = 0; i < 8; ++i) {
+            now += 15000; // four failures per minute at most
+            service->login(QStringLiteral("bob"), QStringLiteral("guess"));
+        }
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw")).status,
+                 ServiceResult::Status::Ok);
+        // A success clears the count.
+        for (int i = 0; i < 4; ++i)
+            service->login(QStringLiteral("bob"), QStringLiteral("guess"));
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw")).status,
+                 ServiceResult::Status::Ok);
+        for (int i = 0; i < 4; ++i)
+            service->login(QStringLiteral("bob"), QStringLiteral("guess"));
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw")).status,
+                 ServiceResult::Status::Ok);
+    }
+
+    void clickAllowanceFollowsWallTime()
+    {
+        const qint64 user = addAndLogin(QStringLiteral("bob"));
+        QVERIFY(user > 0);
+        struct Step
+        {
+            qint64 waitMs;
+            qint64 count;
+            qint64 credited;
+        };
+        const Step steps[] = {
+            {10000, 1000, 300},       // 30 a second since the account was made
+            {0, 50, 20},              // at once: the floor of one batch
+            {0, 15, 15},              // under the floor: all of it
+            {2500, 100, 75},          // 2.5 s
+            {100, 7, 7},              // small batches pass
+            {kDay, 10000000, 100000}, // a day offline: the ceiling of one batch
+            {1000, 30, 30},
+        };
+        qint64 total = 0;
+        for (const Step &step : steps) {
+            now += step.waitMs;
+            const ServiceResult result = service->click(user, step.count);
+            QCOMPARE(result.status, ServiceResult::Status::Ok);
+            total += step.credited;
+            QCOMPARE(result.data.value(QStringLiteral("credited")).toInteger(), step.credited);
+            QCOMPARE(result.data.value(QStringLiteral("total_clicks")).toInteger(), total);
+            QCOMPARE(result.data.value(QStringLiteral("gold")).toInteger(), 0);
+        }
+        QCOMPARE(stats(user).value(QStringLiteral("total_clicks")).toInteger(), total);
+        QCOMPARE(stats(user).value(QStringLiteral("lifetime_clicks")).toInteger(), total);
+    }
+
+    void clickRateZeroLiftsThePerSecondLimit()
+    {
+        GameService::Settings settings;
+        settings.clickRate = 0;
+        makeService(settings);
+        const qint64 user = addAndLogin(QStringLiteral("bob"));
+        QCOMPARE(service->click(user, 5000).data.value(QStringLiteral("credited")).toInteger(),
+                 5000);
+        QCOMPARE(service->click(user, 5000).data.value(QStringLiteral("credited")).toInteger(),
+                 5000);
+        QCOMPARE(service->click(user, 200000).data.value(QStringLiteral("credited")).toInteger(),
+                 100000);
+    }
+
+    void resentBatchesAreCreditedOnce()
+    {
+        GameService::Settings settings;
+        settings.clickRate = 0;
+        makeService(settings);
+        const qint64 user = addAndLogin(QStringLiteral("bob"));
+        auto credit = [&](qint64 count, const QString &sync, qint64 total) {
+            const ServiceResult r = service->click(user, count, sync, total);
+            return r.status == ServiceResult::Status::Ok
+                       ? r.data.value(QStringLiteral("credited")).toInteger()
+                       : -1;
+        };
+        // 20 credited, the reply lost; the client resends them with one more click.
+        QCOMPARE(credit(20, "s1", 20), 20);
+        QCOMPARE(credit(21, "s1", 21), 1);
+        // The very same batch again brings nothing.
+        QCOMPARE(credit(21, "s1", 21), 0);
+        // A final batch overtaking the one in flight: it credits both, the late one nothing.
+        QCOMPARE(credit(4, "s1", 45), 24);
+        QCOMPARE(credit(20, "s1", 41), 0);
+        // Another window of the same player is a sync session of its own.
+        QCOMPARE(credit(5, "s2", 5), 5);
+        // Without sync members every batch counts.
+        QCOMPARE(credit(3, QString(), 0), 3);
+        QCOMPARE(credit(3, QString(), 0), 3);
+        QCOMPARE(stats(user).value(QStringLiteral("lifetime_clicks")).toInteger(), 56);
+        QCOMPARE(credit(3, "s3", 0), -1);
+    }
+
+    void nonPositiveClickCountsAreRefused()
+    {
+        const qint64 user = addAndLogin(QStringLiteral("bob"));
+        now += 60000;
+        for (const qint64 count : {qint64(0), qint64(-5)}) {
+            const ServiceResult result = service->click(user, count);
+            QCOMPARE(result.status, ServiceResult::Status::Refused);
+            QVERIFY(!result.message.isEmpty());
+        }
+        // A refused batch does not use up the allowance earned so far.
+        QCOMPARE(service->click(user, 1800).data.value(QStringLiteral("credited")).toInteger(),
+                 1800);
+    }
+
+    void rankingNeverListsMoreThan200()
+    {
+        GameService::Settings settings;
+        settings.passwordIterations = 1;
+        makeService(settings);
+        for (int i = 0; i < 205; ++i)
+            QCOMPARE(service->addUser(QStringLiteral("p%1").arg(i), QStringLiteral("pw")),
+                     GameService::AddUserResult::Added);
+        QCOMPARE(service->ranking(1000).data.value(QStringLiteral("rankings")).toArray().size(),
+                 200);
+        QCOMPARE(service->ranking(150).data.value(QStringLiteral("rankings")).toArray().size(),
+                 150);
+    }
+
+    void aDeletedAccountEndsItsSessions()
+    {
+        const qint64 user = addAndLogin(QStringLiteral("bob"));
+        const QString token = service->login(QStringLiteral("bob"), QStringLiteral("pw"))
+                                  .data.value("token")
+                                  .toString();
+        QSqlQuery query(db->connection());
+        QVERIFY(query.exec(QStringLiteral("DELETE FROM users WHERE username = 'bob'")));
+        QCOMPARE(service->userForToken(token), 0);
+        QCOMPARE(service->click(user, 5).status, ServiceResult::Status::Unauthorized);
+        QCOMPARE(service->stats(user).status, ServiceResult::Status::Unauthorized);
+    }
+
+    void passwordHashesRejectTampering()
+    {
+        const QString hash = PasswordHasher::hash(QStringLiteral("pässwörd"), 500);
+        QVERIFY(PasswordHasher::verify(QStringLiteral("pässwörd"), hash));
+        QVERIFY(!PasswordHasher::verify(QStringLiteral("passwörd"), hash));
+        QVERIFY(!PasswordHasher::verify(QString(), hash));
+        const QStringList parts = hash.split(QLatin1Char('$'));
+        QCOMPARE(parts.size(), 4);
+        QStringList otherCount = parts;
+        otherCount[1] = QStringLiteral("501");
+        const QStringList tampered = {
+            otherCount.join(QLatin1Char('$')),
+            QStringList(parts.mid(0, 3)).join(QLatin1Char('$')),
+            QString(hash).replace(QStringLiteral("sha256"), QStringLiteral("sha1")),
+            hash + QStringLiteral("$x"),
+            QString(),
+            QStringLiteral("pbkdf2-sha256$0$%1$%2").arg(parts.at(2), parts.at(3)),
+        };
+        for (const QString &bad : tampered)
+            QVERIFY2(!PasswordHasher::verify(QStringLiteral("pässwörd"), bad), qPrintable(bad));
+
+        QElapsedTimer timer;
+        timer.start();
+        PasswordHasher::verify(QStringLiteral("x"), PasswordHasher::hash(QStringLiteral("x")));
+        qInfo("default password hash and check: %lld ms", timer.elapsed());
+    }
+
+    void catalogueDocumentsAreChecked_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("not an object") << QByteArray("[]");
+        QTest::newRow("no effects") << QByteArray(R"({"effects": []})");
+        QTest::newRow("id gap") << QByteArray(
+            R"({"effects": [{"id": 2, "css_class": "effect-a", "name": "A", "price": 1}]})");
+        QTest::newRow("repeated class") << QByteArray(
+            R"({"effects": [{"id": 1, "css_class": "effect-a", "name": "A", "price": 1},)"
+            R"({"id": 2, "css_class": "effect-a", "name": "B", "price": 1}]})");
+        QTest::newRow("free effect") << QByteArray(
+            R"({"effects": [{"id": 1, "css_class": "effect-a", "name": "A", "price": 0}]})");
+        QTest::newRow("fractional price") << QByteArray(
+            R"({"effects": [{"id": 1, "css_class": "effect-a", "name": "A", "price": 1.5}]})");
+    }
+
+    void catalogueDocumentsAreChecked()
+    {
+        QFETCH(QByteArray, json);
+        EffectCatalog broken;
+        QString error;
+        QVERIFY(!broken.load(json, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(broken.count(), 0);
+    }
+
+    void dataOutlivesTheConnection()
+    {
+        const qint64 user = addAndLogin(QStringLiteral("bob"));
+        earnClicks(user, 420);
+        service.reset();
+        db->close();
+        QString error;
+        QVERIFY2(db->open(dir->filePath(QStringLiteral("server.db")), &error), qPrintable(error));
+        makeService();
+        QCOMPARE(stats(user).value(QStringLiteral("total_clicks")).toInteger(), 420);
+        QSqlQuery mode(db->connection());
+        QVERIFY(mode.exec(QStringLiteral("PRAGMA journal_mode")) && mode.next());
+        QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
+    }
+};
+
+TAPTEMPEST_TEST_MAIN(TestGameService)
+#include "tst_gameservice.moc"
