@@ -34,7 +34,7 @@ int Application::exec(QApplication &app)
         runSessionLoop(&authManager, &apiClient, &app, startupDark);
     }
     // Clicks handed to the server on the way out still need their answer.
-    apiClient.waitForRequests();
+    apiClient.waitForClickRequests();
     return 0;
 }
 

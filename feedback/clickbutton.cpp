@@ -71,14 +71,15 @@ QSize ClickButton::sizeHint() const
     return requestedSize.isValid() ? requestedSize : QPushButton::sizeHint();
 }
 
-void ClickButton::changeEvent(QEvent *event)
+bool ClickButton::event(QEvent *event)
 {
-    QPushButton::changeEvent(event);
+    const bool handled = QPushButton::event(event);
     // A style sheet's min-width/min-height is applied on every polish and would override the
-    // size set through setButtonSize.
-    if (event->type() == QEvent::StyleChange && requestedSize.isValid() &&
-        minimumSize() != requestedSize)
+    // size set through setButtonSize: on the first show (Polish) and on every restyle.
+    if ((event->type() == QEvent::Polish || event->type() == QEvent::StyleChange) &&
+        requestedSize.isValid() && minimumSize() != requestedSize)
         setMinimumSize(requestedSize);
+    return handled;
 }
 
 void ClickButton::updateStyle()

@@ -31,7 +31,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
-    void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
 
 public:
     QSize sizeHint() const override;

@@ -196,8 +196,10 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // Clicks not yet sent leave with the window, whatever is in flight.
-    flushPendingClicks();
+    // Clicks not yet sent leave with the window, whatever is in flight. After the session has
+    // ended there is no token left to send them with.
+    if (authManager->isLoggedIn())
+        flushPendingClicks();
     event->accept();
     QCoreApplication::quit();
 }

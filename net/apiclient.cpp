@@ -25,6 +25,7 @@
 namespace {
 
 const char kTokenProperty[] = "taptempestToken";
+const char kClickProperty[] = "taptempestClicks";
 
 void warn(const QString &line)
 {
@@ -148,11 +149,9 @@ void ApiClient::configureSsl()
     QSslConfiguration::setDefaultConfiguration(config);
 }
 
-QString ApiClient::sessionToken() const
+bool ApiClient::hasSession() const
 {
-    if (authManager && authManager->isLoggedIn())
-        return authManager->token();
-    return QString();
+    return authManager && authManager->isLoggedIn();
 }
 
 void ApiClient::login(const QString &username, const QString &password, ApiCallback callback)
@@ -168,8 +167,7 @@ void ApiClient::sendClicks(int count, ApiCallback callback)
     sendPostRequest("click", QJsonObject{{"count", count}}, std::move(callback));
 }
 
-void ApiClient::sendClicks(int count, const QString &syncId, qint64 syncTotal,
-                           ApiCallback callback)
+void ApiClient::sendClicks(int count, const QString &syncId, qint64 syncTotal, ApiCallback callback)
 {
     QJsonObject data{{"count", count}};
     if (!syncId.isEmpty()) {
@@ -240,8 +238,8 @@ void ApiClient::sendPostRequest(const QString &action, const QJsonObject &data,
     url.setQuery(query);
 
     QJsonObject body = data;
-    const QString token = sessionToken();
-    if (!token.isEmpty())
+    const QString token = hasSession() ? authManager->token() : QString();
+    if (hasSession())
         body.insert("token", token);
     const QByteArray bytes = QJsonDocument(body).toJson();
 
@@ -252,6 +250,10 @@ void ApiClient::sendPostRequest(const QString &action, const QJsonObject &data,
     QNetworkReply *reply = manager.post(request, bytes);
     reply->setProperty(kTokenProperty, token);
     ++inFlight;
+    if (action == QLatin1String("click")) {
+        reply->setProperty(kClickProperty, true);
+        ++clicksInFlight;
+    }
     armTimeout(reply);
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, callback = std::move(callback)]() { handleResponse(reply, callback); });
@@ -267,8 +269,8 @@ void ApiClient::sendGetRequest(const QString &action, const QJsonObject &params,
     };
     QStringList items;
     items << item(QStringLiteral("action"), action);
-    const QString token = sessionToken();
-    if (!token.isEmpty())
+    const QString token = hasSession() ? authManager->token() : QString();
+    if (hasSession())
         items << item(QStringLiteral("token"), token);
     for (auto it = params.begin(); it != params.end(); ++it)
         items << item(it.key(), queryValue(it.value()));
@@ -314,11 +316,15 @@ void ApiClient::finishReply(QNetworkReply *reply, const ApiCallback &callback, b
         reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
     const QNetworkReply::NetworkError error = reply->error();
     --inFlight;
+    const bool wasClicks = reply->property(kClickProperty).toBool();
+    if (wasClicks)
+        --clicksInFlight;
 
     if (error != QNetworkReply::NoError) {
+        // Only the library's own strings can quote the request; the fixed texts stay intact.
         const QString token = reply->property(kTokenProperty).toString();
-        const QString text = redactToken(
-            transferErrorText(error, status, reason, reply->errorString(), isPost), token);
+        const QString text = transferErrorText(error, status, redactToken(reason, token),
+                                               redactToken(reply->errorString(), token), isPost);
         emit networkError(text);
         reply->deleteLater();
         callback(false, QJsonObject(), text);
@@ -338,16 +344,16 @@ void ApiClient::finishReply(QNetworkReply *reply, const ApiCallback &callback, b
                      QStringLiteral("服务器响应格式错误 (HTTP %1): %2").arg(status).arg(text));
         }
     }
-    if (inFlight == 0)
-        emit requestsFinished();
+    if (wasClicks && clicksInFlight == 0)
+        emit clickRequestsFinished();
 }
 
-void ApiClient::waitForRequests()
+void ApiClient::waitForClickRequests()
 {
-    if (inFlight == 0)
+    if (clicksInFlight == 0)
         return;
     QEventLoop loop;
-    connect(this, &ApiClient::requestsFinished, &loop, &QEventLoop::quit);
+    connect(this, &ApiClient::clickRequestsFinished, &loop, &QEventLoop::quit);
     // Every request ends by its own timeout; this is only a backstop.
     QTimer::singleShot(timeoutMs + 2000, &loop, &QEventLoop::quit);
     loop.exec();

@@ -55,16 +55,17 @@ public:
     static QString defaultEndpoint();
     int timeout() const { return timeoutMs; }
 
-    // Requests sent and not yet completed.
+    // Requests sent and not yet completed, all of them and the click batches among them.
     int requestsInFlight() const { return inFlight; }
-    // Runs the event loop until every request has completed (each ends by its timeout at the
-    // latest). Lets the program finish deliveries before it exits.
-    void waitForRequests();
+    int clickRequestsInFlight() const { return clicksInFlight; }
+    // Runs the event loop until every click batch sent has completed (each ends by its timeout
+    // at the latest), so that the program does not end while clicks are on their way.
+    void waitForClickRequests();
 
 signals:
     void networkError(const QString &errorMessage);
     void requestTimeout();
-    void requestsFinished();
+    void clickRequestsFinished();
 
 private:
     void sendPostRequest(const QString &action, const QJsonObject &data, ApiCallback callback);
@@ -73,11 +74,12 @@ private:
     void handleGetResponse(QNetworkReply *reply, ApiCallback callback);
     void finishReply(QNetworkReply *reply, const ApiCallback &callback, bool isPost);
     void armTimeout(QNetworkReply *reply);
-    QString sessionToken() const;
+    bool hasSession() const;
 
     QNetworkAccessManager manager;
     AuthManager *authManager = nullptr;
     QString baseUrl;
     int timeoutMs = 10000;
     int inFlight = 0;
+    int clicksInFlight = 0;
 };

@@ -1,5 +1,7 @@
 #include "gameservice.h"
 
+#include <optional>
+
 #include "effectcatalog.h"
 #include "gamedatabase.h"
 #include "passwordhasher.h"
@@ -99,6 +101,24 @@ QString newToken()
 ServiceResult accountGone()
 {
     return ServiceResult::unauthorized(QStringLiteral("账户不存在，请重新登录"));
+}
+
+// Loads the account to work on (inside a transaction that must have started, for changes); the
+// answer to give when that fails.
+std::optional<ServiceResult> openAccount(bool transactionStarted, const QSqlDatabase &db,
+                                         qint64 userId, Account *account)
+{
+    if (!transactionStarted)
+        return ServiceResult::failed();
+    switch (loadAccount(db, userId, account)) {
+    case Lookup::Failed:
+        return ServiceResult::failed();
+    case Lookup::Missing:
+        return accountGone();
+    case Lookup::Found:
+        break;
+    }
+    return std::nullopt;
 }
 
 QString notEnoughClicks(qint64 clicks)
@@ -308,17 +328,10 @@ ServiceResult GameService::click(qint64 userId, qint64 count, const QString &syn
         return ServiceResult::refused(QStringLiteral("同步总数必须是正整数"));
     const qint64 at = now();
     GameDatabase::Transaction transaction(m_db);
-    if (!transaction.isActive())
-        return ServiceResult::failed();
     Account account;
-    switch (loadAccount(m_db.connection(), userId, &account)) {
-    case Lookup::Failed:
-        return ServiceResult::failed();
-    case Lookup::Missing:
-        return accountGone();
-    case Lookup::Found:
-        break;
-    }
+    if (const auto answer =
+            openAccount(transaction.isActive(), m_db.connection(), userId, &account))
+        return *answer;
 
     // The clicks this batch brings that the server has not seen yet. A batch taken while an
     // earlier one was still on its way may arrive first; it then credits the earlier one's clicks
@@ -382,17 +395,10 @@ ServiceResult GameService::exchange(qint64 userId, qint64 clicksToExchange)
         return ServiceResult::refused(
             QStringLiteral("至少需要 %1 次点击才能兑换 1 金币").arg(kClicksPerGold));
     GameDatabase::Transaction transaction(m_db);
-    if (!transaction.isActive())
-        return ServiceResult::failed();
     Account account;
-    switch (loadAccount(m_db.connection(), userId, &account)) {
-    case Lookup::Failed:
-        return ServiceResult::failed();
-    case Lookup::Missing:
-        return accountGone();
-    case Lookup::Found:
-        break;
-    }
+    if (const auto answer =
+            openAccount(transaction.isActive(), m_db.connection(), userId, &account))
+        return *answer;
     if (clicksToExchange > account.clicks)
         return ServiceResult::refused(notEnoughClicks(account.clicks));
 
@@ -422,17 +428,10 @@ ServiceResult GameService::deposit(qint64 userId, qint64 clicksAmount)
     if (clicksAmount < 1)
         return ServiceResult::refused(QStringLiteral("存入的点击数必须大于 0"));
     GameDatabase::Transaction transaction(m_db);
-    if (!transaction.isActive())
-        return ServiceResult::failed();
     Account account;
-    switch (loadAccount(m_db.connection(), userId, &account)) {
-    case Lookup::Failed:
-        return ServiceResult::failed();
-    case Lookup::Missing:
-        return accountGone();
-    case Lookup::Found:
-        break;
-    }
+    if (const auto answer =
+            openAccount(transaction.isActive(), m_db.connection(), userId, &account))
+        return *answer;
     if (clicksAmount > account.clicks)
         return ServiceResult::refused(notEnoughClicks(account.clicks));
 
@@ -460,17 +459,10 @@ ServiceResult GameService::buyEffect(qint64 userId, qint64 effectId)
     if (!effect)
         return ServiceResult::refused(QStringLiteral("特效不存在"));
     GameDatabase::Transaction transaction(m_db);
-    if (!transaction.isActive())
-        return ServiceResult::failed();
     Account account;
-    switch (loadAccount(m_db.connection(), userId, &account)) {
-    case Lookup::Failed:
-        return ServiceResult::failed();
-    case Lookup::Missing:
-        return accountGone();
-    case Lookup::Found:
-        break;
-    }
+    if (const auto answer =
+            openAccount(transaction.isActive(), m_db.connection(), userId, &account))
+        return *answer;
     {
         QSqlQuery owned(m_db.connection());
         owned.prepare(
@@ -506,14 +498,8 @@ ServiceResult GameService::buyEffect(qint64 userId, qint64 effectId)
 ServiceResult GameService::stats(qint64 userId)
 {
     Account account;
-    switch (loadAccount(m_db.connection(), userId, &account)) {
-    case Lookup::Failed:
-        return ServiceResult::failed();
-    case Lookup::Missing:
-        return accountGone();
-    case Lookup::Found:
-        break;
-    }
+    if (const auto answer = openAccount(true, m_db.connection(), userId, &account))
+        return *answer;
     QJsonArray effects;
     {
         QSqlQuery owned(m_db.connection());
@@ -567,14 +553,8 @@ ServiceResult GameService::ranking(qint64 limit)
 ServiceResult GameService::effectList(qint64 userId)
 {
     Account account;
-    switch (loadAccount(m_db.connection(), userId, &account)) {
-    case Lookup::Failed:
-        return ServiceResult::failed();
-    case Lookup::Missing:
-        return accountGone();
-    case Lookup::Found:
-        break;
-    }
+    if (const auto answer = openAccount(true, m_db.connection(), userId, &account))
+        return *answer;
     QSet<qint64> owned;
     {
         QSqlQuery query(m_db.connection());

@@ -219,7 +219,7 @@ private slots:
         script.then(logIn());
         whenMainWindowShown([this](MainWindow *window) { play(window); });
         Application::runSessionLoop(&auth, &client, qApp, true);
-        client.waitForRequests();
+        client.waitForClickRequests();
         QVERIFY(finished);
 
         const ReferenceServer::Account account = server.account(kUser);

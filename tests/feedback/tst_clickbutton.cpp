@@ -229,6 +229,13 @@ void TestClickButton::chosenSizeSurvivesRestyling()
         QCOMPARE(button->minimumSize(), size);
         QCOMPARE(button->sizeHint(), size);
     }
+    // A button sized before it is first shown keeps its size through the first polish too.
+    QWidget other;
+    auto *fresh = new ClickButton(&other);
+    fresh->setButtonSize(120, 70);
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    QCOMPARE(fresh->minimumSize(), QSize(120, 70));
     qApp->setStyleSheet(QString());
 }
 

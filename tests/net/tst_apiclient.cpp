@@ -3,6 +3,7 @@
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryFile>
@@ -175,16 +176,35 @@ private slots:
         QCOMPARE(peer->requests[0].json(), (QJsonObject{{field, 7}, {"token", kToken}}));
     }
 
+    void clickBatchesCanBeMadeRepeatable()
+    {
+        logIn();
+        Outcome a, b;
+        client->sendClicks(5, "window-1", 25, record(a));
+        QTRY_COMPARE(a.calls, 1);
+        client->sendClicks(5, QString(), 25, record(b));
+        QTRY_COMPARE(b.calls, 1);
+        QCOMPARE(
+            peer->requests[0].json(),
+            (QJsonObject{
+                {"count", 5}, {"sync_id", "window-1"}, {"sync_total", 25}, {"token", kToken}}));
+        // Without a sync session the batch is the plain one.
+        QCOMPARE(peer->requests[1].json(), (QJsonObject{{"count", 5}, {"token", kToken}}));
+    }
+
     void getWireForm()
     {
         Outcome a, b, c, d;
         client->fetchRanking(100, recordArray(a));
         QTRY_COMPARE(a.calls, 1);
         logIn();
+        // One after the other, so that they reach the peer in this order.
         client->fetchRanking(100, recordArray(b));
+        QTRY_COMPARE(b.calls, 1);
         client->fetchStats(record(c));
+        QTRY_COMPARE(c.calls, 1);
         client->fetchEffects(recordArray(d));
-        QTRY_VERIFY(b.calls == 1 && c.calls == 1 && d.calls == 1);
+        QTRY_COMPARE(d.calls, 1);
 
         QCOMPARE(peer->requests.size(), 4);
         for (const RecordedRequest &r : peer->requests) {
@@ -208,12 +228,17 @@ private slots:
     {
         logIn();
         Outcome a, b;
+        peer->setFallback(ScriptedResponse::noAnswer());
+        // Built before the logout: the old token goes with it although it is sent on later.
         client->sendClicks(1, record(a));
         auth->logout();
-        client->sendClicks(1, record(b));
-        QTRY_VERIFY(a.calls == 1 && b.calls == 1);
+        QTRY_COMPARE(peer->heldCount(), 1);
+        client->sendClicks(2, record(b));
+        QTRY_COMPARE(peer->heldCount(), 2);
         QCOMPARE(peer->requests[0].json().value("token").toString(), kToken);
         QVERIFY(!peer->requests[1].json().contains("token"));
+        peer->releaseHeld(ScriptedResponse::ok());
+        QTRY_VERIFY(a.calls == 1 && b.calls == 1);
     }
 
     void httpErrorStatuses_data()
@@ -414,6 +439,11 @@ private slots:
 
     void tokenNeverShownInErrors()
     {
+        // Only the library's strings are redacted; a short token must not eat "(401)".
+        auth->handleLoginResponse(QJsonObject{{"username", "x"}, {"token", "40"}});
+        peer->setFallback(ScriptedResponse::raw(401, "Unauthorized", ""));
+        QCOMPARE(roundTrip(false).error, QString("需要登录或Token无效 (401)"));
+
         const QString url = "Error transferring https://h/api/index.php?action=stats&token=" +
                             QString::fromLatin1(QUrl::toPercentEncoding(kToken, "/")) +
                             " - server replied: " + kToken;
@@ -452,18 +482,38 @@ private slots:
         QCOMPARE(timeoutSpy.count(), 1);
     }
 
-    void waitForRequestsReturnsWhenAllAreDone()
+    void waitingForClickBatchesOnly()
     {
         peer->setFallback(ScriptedResponse::noAnswer());
-        Outcome out;
-        client->sendClicks(4, record(out));
-        QTRY_COMPARE(peer->heldCount(), 1);
-        QCOMPARE(client->requestsInFlight(), 1);
+        Outcome clicks, stats;
+        client->sendClicks(4, record(clicks));
+        client->fetchStats(record(stats));
+        QTRY_COMPARE(peer->heldCount(), 2);
+        QCOMPARE(client->requestsInFlight(), 2);
+        QCOMPARE(client->clickRequestsInFlight(), 1);
         QTimer::singleShot(100, peer.get(), [this] { peer->releaseHeld(ScriptedResponse::ok()); });
-        client->waitForRequests();
-        QCOMPARE(out.calls, 1);
-        QVERIFY(out.success);
-        QCOMPARE(client->requestsInFlight(), 0);
+        client->waitForClickRequests();
+        QCOMPARE(clicks.calls, 1);
+        QVERIFY(clicks.success);
+        QCOMPARE(client->clickRequestsInFlight(), 0);
+        // Nothing to wait for: returns at once although the statistics are still out.
+        client->fetchStats(record(stats));
+        QElapsedTimer timer;
+        timer.start();
+        client->waitForClickRequests();
+        QVERIFY(timer.elapsed() < 1000);
+    }
+
+    void loggedInWithAnEmptyTokenStillSendsIt()
+    {
+        auth->handleLoginResponse(QJsonObject{{"username", "x"}});
+        Outcome a, b;
+        client->sendClicks(1, record(a));
+        client->fetchStats(record(b));
+        QTRY_VERIFY(a.calls == 1 && b.calls == 1);
+        QCOMPARE(peer->requestsFor("click")[0].json(), (QJsonObject{{"count", 1}, {"token", ""}}));
+        QCOMPARE(peer->requestsFor("stats")[0].target,
+                 QByteArray("/api/index.php?action=stats&token="));
     }
 };
 
