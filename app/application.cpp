@@ -4,6 +4,7 @@
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "server/signalwatcher.h"
 
 #include <QApplication>
 #include <QFile>
@@ -26,6 +27,11 @@ int Application::exec(QApplication &app)
     ApiClient apiClient;
     apiClient.setAuthManager(&authManager);
 
+    // Being told to stop (logout of the desktop, Ctrl+C) ends the game as closing it would, so
+    // that pending clicks still reach the server.
+    SignalWatcher stopWatcher;
+    QObject::connect(&stopWatcher, &SignalWatcher::stopRequested, &app, [] { closeAllWindows(); });
+
     {
         QSettings settings;
         const bool startupDark = settings.value("theme/dark", true).toBool();
@@ -36,6 +42,19 @@ int Application::exec(QApplication &app)
     // Clicks handed to the server on the way out still need their answer.
     apiClient.waitForClickRequests();
     return 0;
+}
+
+void Application::closeAllWindows()
+{
+    // Dialogs first (the login dialog, a message box over the main window), then the main
+    // window, whose close handler sends the pending clicks and ends the event loop.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows)
+        if (auto *dialog = qobject_cast<QDialog *>(window); dialog && dialog->isVisible())
+            dialog->reject();
+    for (QWidget *window : windows)
+        if (qobject_cast<MainWindow *>(window) && window->isVisible())
+            window->close();
 }
 
 void Application::prepare(QApplication &app)

@@ -21,6 +21,10 @@ public:
     // A sheet that cannot be opened leaves the current one in force.
     static void applyStyleSheet(QApplication *app, bool dark);
 
+    // What a request to stop the program does: open dialogs are cancelled and the main window
+    // is closed, as if the player had done it.
+    static void closeAllWindows();
+
     // Login dialog and main window, alternating until the player closes the window while logged
     // in or leaves the login dialog without logging in.
     static void runSessionLoop(AuthManager *authManager, ApiClient *apiClient, QApplication *app,

@@ -10,6 +10,8 @@
 namespace {
 
 int pipeFds[2] = {-1, -1};
+// Interrupt, termination, and the terminal or desktop session going away.
+const int kWatched[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onSignal(int signalNumber)
 {
@@ -35,8 +37,8 @@ SignalWatcher::SignalWatcher(QObject *parent) : QObject(parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signalNumber : kWatched)
+        ::sigaction(signalNumber, &action, nullptr);
 }
 
 SignalWatcher::~SignalWatcher()
@@ -46,8 +48,8 @@ SignalWatcher::~SignalWatcher()
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signalNumber : kWatched)
+        ::sigaction(signalNumber, &action, nullptr);
     delete m_notifier;
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);

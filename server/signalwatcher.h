@@ -4,8 +4,8 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into a Qt signal delivered by the event loop, through a socket pair
-// that the signal handler writes one byte to (the only safe thing a handler can do).
+// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal delivered by the event loop, through a socket
+// pair that the signal handler writes one byte to (the only safe thing a handler can do).
 class SignalWatcher : public QObject
 {
     Q_OBJECT

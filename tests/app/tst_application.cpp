@@ -13,6 +13,7 @@
 #include <QSettings>
 #include <QStyle>
 
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -253,6 +254,27 @@ private slots:
         QCOMPARE(peer->requestsFor("click").size(), 1);
         QCOMPARE(peer->requestsFor("click")[0].json().value("count").toInt(), 5);
         QCOMPARE(peer->requestsFor("click")[0].json().value("token").toString(), QString("saved"));
+    }
+
+    void stopSignalEndsTheGameLikeClosingIt()
+    {
+        QSettings().setValue("auth/token", "saved");
+        whenMainWindowShown([](MainWindow *window) {
+            QTimer::singleShot(300, window, [window] {
+                auto *button = window->findChild<QPushButton *>("clickButton");
+                for (int i = 0; i < 3; ++i)
+                    QTest::mouseClick(button, Qt::LeftButton);
+                // A question box is open when the desktop session ends.
+                QTimer::singleShot(0, window, [] { std::raise(SIGTERM); });
+                QMessageBox::question(window, "退出登录", "确定要退出登录吗?");
+            });
+        });
+        QCOMPARE(Application::exec(*qApp), 0);
+        QCOMPARE(peer->requestsFor("click").size(), 1);
+        QCOMPARE(peer->requestsFor("click")[0].json().value("count").toInt(), 3);
+        QVERIFY(!mainWindow());
+        // The session stays: the next start opens the game directly.
+        QCOMPARE(QSettings().value("auth/token").toString(), QString("saved"));
     }
 };
 
