@@ -1,191 +1,524 @@
-// Cost of click feedback: catalogue look-ups, switch writes, and what one click with every
-// effect on does to a window, alone and under sustained clicking. Prints its figures.
+// What click feedback costs the main window. The real main window (800 x 600, dark theme, the
+// application style sheet) with all 39 effects switched on is clicked through its click button
+// at 1, 5 and 10 clicks per second. For each rate it prints the live effect labels at the peak,
+// how long the event loop was blocked (gaps of a 1 ms timer), the time to handle one click, and
+// the memory before, at the peak and some seconds after the last click.
+//
+//   bench_effects [--seconds N] [--after N] [--rates 1,5,10]
+//   bench_effects --profile [N]  one warm click, then N clicks in a row (default 1) and their
+//                                whole life, for a profiler:
+//       valgrind --tool=callgrind --toggle-collect='*profiledClickLifetime*' bench_effects
+//       --profile
+//
+// Besides the 1 ms timer, the event loop's time is split by measuring, natively, every frame
+// the window paints (its UpdateRequest: painting and flushing) and every tick of the animation
+// driver (all running animations advanced).
+//
+// Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise. The click batches go to
+// an in-process loopback HTTP peer that credits them.
 
+#include "app/application.h"
+#include "bench/common/benchutil.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectmanager.h"
+#include "mainwindow/mainwindow.h"
+#include "net/apiclient.h"
+#include "net/authmanager.h"
+#include "support/scriptedpeer.h"
 
+#include <QAbstractAnimation>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QLabel>
-#include <QMainWindow>
+#include <QMouseEvent>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <vector>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
-struct Lag
+struct Options
 {
-    double meanMs = 0;
-    double maxMs = 0;
-    int over50 = 0;
-    int ticks = 0;
+    int seconds = 10;
+    int after = 5;
+    QList<int> rates{1, 5, 10};
+    bool profile = false;
+    int profileClicks = 1;
 };
 
-int liveLabels(QWidget *window)
+bool parseOptions(const QStringList &args, Options *options)
 {
-    return int(window->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly).size());
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
-// One click as the main window handles it: the "+1" plus every switched-on effect at the
-// button's centre.
-void click(ClickButton *button, EffectManager *manager)
-{
-    button->showFloatingText(1);
-    const QPoint centre = button->mapToGlobal(button->rect().center());
-    for (int id = 1; id <= EffectManager::effectCount(); ++id) {
-        if (manager->isEffectEnabled(id))
-            manager->playEffect(id, centre);
+    for (int i = 1; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        const QString next = args.value(i + 1);
+        bool ok = true;
+        if (arg == "--seconds") {
+            options->seconds = next.toInt(&ok);
+            ok = ok && options->seconds > 0;
+            ++i;
+        } else if (arg == "--after") {
+            options->after = next.toInt(&ok);
+            ok = ok && options->after >= 0;
+            ++i;
+        } else if (arg == "--rates") {
+            options->rates.clear();
+            for (const QString &part : next.split(',', Qt::SkipEmptyParts)) {
+                const int rate = part.toInt(&ok);
+                if (!ok || rate <= 0 || rate > 50)
+                    return false;
+                options->rates << rate;
+            }
+            ok = !options->rates.isEmpty();
+            ++i;
+        } else if (arg == "--profile") {
+            options->profile = true;
+            const int clicks = next.toInt(&ok);
+            if (ok && clicks > 0) {
+                options->profileClicks = clicks;
+                ++i;
+            }
+            ok = true;
+        } else {
+            return false;
+        }
+        if (!ok)
+            return false;
     }
+    return true;
 }
 
-// Runs the event loop for `ms` while a 16 ms timer measures how late it gets to run; `onTick`
-// may click.
-template <typename F> Lag runAndMeasure(int ms, F onTick)
+// Effect labels are the window's direct label children that let clicks through; the "+1" labels
+// are the click button's.
+int liveLabels(const QWidget *parent)
 {
-    Lag lag;
+    int count = 0;
+    for (const QObject *child : parent->children()) {
+        const auto *label = qobject_cast<const QLabel *>(child);
+        if (label && label->testAttribute(Qt::WA_TransparentForMouseEvents))
+            ++count;
+    }
+    return count;
+}
+
+void sendMouse(ClickButton *button, QEvent::Type type)
+{
+    const QPointF local = QRectF(button->rect()).center();
+    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+    QMouseEvent event(type, local, button->mapToGlobal(local), Qt::LeftButton, held,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(button, &event);
+}
+
+double timed(const std::function<void()> &work)
+{
+    QElapsedTimer clock;
+    clock.start();
+    work();
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+// Runs the event loop with a 1 ms timer until `tick` (given the ms since the start) returns true.
+// Every gap between two ticks, the tick's own work included, goes into `gaps`.
+void runLoop(std::vector<double> *gaps, const std::function<bool(double)> &tick)
+{
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0;
-    double total = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(16);
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(1);
     QEventLoop loop;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        const double late = double(now - last) - 16.0;
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (gaps)
+            gaps->push_back(double(now - last) / 1e6);
         last = now;
-        total += std::max(0.0, late);
-        lag.maxMs = std::max(lag.maxMs, late);
-        if (late > 50)
-            ++lag.over50;
-        ++lag.ticks;
-        onTick(now);
-        if (now >= ms)
+        if (tick(double(now) / 1e6))
             loop.quit();
     });
-    ticker.start();
+    timer.start();
     loop.exec();
-    lag.meanMs = lag.ticks ? total / lag.ticks : 0;
-    return lag;
+}
+
+void idle(double ms)
+{
+    runLoop(nullptr, [ms](double now) { return now >= ms; });
+}
+
+// Times the window's frames and the animation driver's ticks as they happen. Both are events;
+// the filter delivers them itself between two clock readings.
+class LoopMeter : public QObject
+{
+public:
+    explicit LoopMeter(QWidget *window) : window(window) {}
+
+    struct Frame
+    {
+        double ms;
+        int labels;
+        bool duringClick; // a synchronous repaint asked for by the button's press or release
+    };
+    std::vector<Frame> frames;
+    std::vector<double> ticks;
+    bool recording = false;
+    bool clicking = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (inside || !recording)
+            return false;
+        const bool frame = event->type() == QEvent::UpdateRequest && watched == window;
+        const bool tick =
+            event->type() == QEvent::Timer && qobject_cast<QAnimationDriver *>(watched);
+        if (!frame && !tick)
+            return false;
+        const int labels = frame ? liveLabels(window) : 0;
+        inside = true;
+        QElapsedTimer clock;
+        clock.start();
+        watched->event(event);
+        const double ms = double(clock.nsecsElapsed()) / 1e6;
+        inside = false;
+        if (frame)
+            frames.push_back({ms, labels, clicking});
+        else
+            ticks.push_back(ms);
+        return true;
+    }
+
+private:
+    QWidget *window;
+    bool inside = false;
+};
+
+double sum(const std::vector<double> &values)
+{
+    double total = 0;
+    for (double v : values)
+        total += v;
+    return total;
+}
+
+struct RateResult
+{
+    int rate = 0;
+    int clicksDue = 0;
+    int clicksMade = 0;
+    double worstInputDelayMs = 0;
+    int peakLabels = 0;
+    int peakPlusOne = 0;
+    std::vector<double> gaps;
+    std::vector<double> afterReleaseGaps; // the gap that ends at the first tick after a release
+    std::vector<double> pressMs;
+    std::vector<double> releaseMs;
+    bench::Memory before;
+    bench::Memory atPeak;
+    bench::Memory endOfClicking;
+    bench::Memory after;
+    int labelsAfter = 0;
+    qint64 rssAfterTrimKb = -1;
+    bool peakReset = false;
+    double clickingMs = 0;
+    std::vector<LoopMeter::Frame> frames;
+    std::vector<double> ticks;
+};
+
+RateResult runRate(MainWindow *window, ClickButton *button, LoopMeter *meter, int rate,
+                   const Options &options)
+{
+    RateResult r;
+    r.rate = rate;
+    idle(1500);
+    r.peakReset = bench::resetPeak();
+    r.before = bench::readMemory();
+
+    const double interval = 1000.0 / rate;
+    const double windowMs = options.seconds * 1000.0;
+    r.clicksDue = int(std::ceil(windowMs / interval));
+    double nextPress = 0;
+    double pressedAt = -1;
+    bool releasedLastTick = false;
+    meter->frames.clear();
+    meter->ticks.clear();
+    meter->recording = true;
+    // The button repaints itself at once on press and release; those frames belong to the click.
+    const auto mouse = [&](QEvent::Type type) {
+        meter->clicking = true;
+        const double ms = timed([&] { sendMouse(button, type); });
+        meter->clicking = false;
+        return ms;
+    };
+    QElapsedTimer clicking;
+    clicking.start();
+    runLoop(&r.gaps, [&](double now) {
+        if (releasedLastTick) {
+            r.afterReleaseGaps.push_back(r.gaps.back());
+            releasedLastTick = false;
+        }
+        if (pressedAt >= 0) {
+            // The button is held for 50 ms, as a quick click holds it.
+            if (now >= pressedAt + 50) {
+                r.releaseMs.push_back(mouse(QEvent::MouseButtonRelease));
+                pressedAt = -1;
+                releasedLastTick = true;
+                ++r.clicksMade;
+                const int labels = liveLabels(window);
+                if (labels > r.peakLabels) {
+                    r.peakLabels = labels;
+                    r.peakPlusOne = liveLabels(button);
+                    r.atPeak = bench::readMemory();
+                }
+            }
+            return false;
+        }
+        if (nextPress < windowMs && now >= nextPress) {
+            // A click the loop could not take in time is taken late, as queued input would be.
+            r.worstInputDelayMs = std::max(r.worstInputDelayMs, now - nextPress);
+            r.pressMs.push_back(mouse(QEvent::MouseButtonPress));
+            pressedAt = now;
+            nextPress += interval;
+            return false;
+        }
+        return nextPress >= windowMs;
+    });
+    r.clickingMs = double(clicking.nsecsElapsed()) / 1e6;
+    meter->recording = false;
+    r.frames = meter->frames;
+    r.ticks = meter->ticks;
+    r.endOfClicking = bench::readMemory();
+
+    // Labels live at most 3.8 s; by now they should all be gone.
+    runLoop(nullptr, [&](double now) { return now >= options.after * 1000.0; });
+    r.after = bench::readMemory();
+    r.labelsAfter = liveLabels(window) + liveLabels(button);
+#ifdef __GLIBC__
+    // What the allocator keeps for reuse, as opposed to what is still in use.
+    malloc_trim(0);
+    r.rssAfterTrimKb = bench::readMemory().rssKb;
+#endif
+    return r;
+}
+
+void printResult(const RateResult &r)
+{
+    std::printf("\n== %d click(s)/s: %d clicks made of %d due in %.1f s, worst input delay %.1f "
+                "ms\n",
+                r.rate, r.clicksMade, r.clicksDue, r.clickingMs / 1000.0, r.worstInputDelayMs);
+    std::printf("  live effect labels at the peak: %d (plus %d \"+1\" labels)\n", r.peakLabels,
+                r.peakPlusOne);
+    int over50 = 0;
+    for (double g : r.gaps)
+        over50 += g > 50 ? 1 : 0;
+    std::printf("  1 ms timer gaps: max %.1f ms, p99 %.1f ms, median %.2f ms; %d of %zu gaps "
+                "over 50 ms\n",
+                bench::maximum(r.gaps), bench::percentile(r.gaps, 99), bench::median(r.gaps),
+                over50, r.gaps.size());
+    std::printf("  loop blocked right after a click (release to next tick): median %.1f ms, "
+                "max %.1f ms\n",
+                bench::median(r.afterReleaseGaps), bench::maximum(r.afterReleaseGaps));
+    std::printf("  one click: press (\"+1\", shrink) median %.2f ms, max %.2f ms; release "
+                "(all effects played) median %.2f ms, max %.2f ms\n",
+                bench::median(r.pressMs), bench::maximum(r.pressMs), bench::median(r.releaseMs),
+                bench::maximum(r.releaseMs));
+    std::vector<double> frameMs;
+    std::vector<double> perLabelUs;
+    double clickRepaintMs = 0;
+    for (const LoopMeter::Frame &f : r.frames) {
+        if (f.labels >= 50)
+            perLabelUs.push_back(f.ms * 1000.0 / f.labels);
+        if (f.duringClick)
+            clickRepaintMs += f.ms; // already inside the click's own time
+        else
+            frameMs.push_back(f.ms);
+    }
+    const double clickMs = sum(r.pressMs) + sum(r.releaseMs);
+    const double paintMs = sum(frameMs);
+    const double tickMs = sum(r.ticks);
+    std::printf("  where the %.1f s of clicking went: click handling %.0f%% (of which the "
+                "button's synchronous repaints %.0f%%), painting %.0f%% (%zu frames, median %.1f "
+                "ms, max %.1f ms), animation ticks %.0f%% (%zu, median %.2f ms), the rest "
+                "%.0f%%\n",
+                r.clickingMs / 1000.0, 100.0 * clickMs / r.clickingMs,
+                100.0 * clickRepaintMs / r.clickingMs, 100.0 * paintMs / r.clickingMs,
+                frameMs.size(), bench::median(frameMs), bench::maximum(frameMs),
+                100.0 * tickMs / r.clickingMs, r.ticks.size(), bench::median(r.ticks),
+                100.0 * (r.clickingMs - clickMs - paintMs - tickMs) / r.clickingMs);
+    std::printf("  frame cost per live label (frames with 50 or more): median %.1f us\n",
+                bench::median(perLabelUs));
+    std::printf("  memory MiB (RSS / HWM): before %s / %s, at the peak %s / %s, end of clicking "
+                "%s / %s, after %s / %s (labels left %d)",
+                qPrintable(bench::mib(r.before.rssKb)), qPrintable(bench::mib(r.before.hwmKb)),
+                qPrintable(bench::mib(r.atPeak.rssKb)), qPrintable(bench::mib(r.atPeak.hwmKb)),
+                qPrintable(bench::mib(r.endOfClicking.rssKb)),
+                qPrintable(bench::mib(r.endOfClicking.hwmKb)),
+                qPrintable(bench::mib(r.after.rssKb)), qPrintable(bench::mib(r.after.hwmKb)),
+                r.labelsAfter);
+    if (r.rssAfterTrimKb >= 0)
+        std::printf(", RSS after malloc_trim %s", qPrintable(bench::mib(r.rssAfterTrimKb)));
+    std::printf("%s\n", r.peakReset ? "" : " [HWM not reset between rates]");
+    std::fflush(stdout);
+}
+
+// One click, press to release; named so that a profiler can collect just this.
+Q_NEVER_INLINE void profiledClick(ClickButton *button)
+{
+    sendMouse(button, QEvent::MouseButtonPress);
+    idle(50);
+    sendMouse(button, QEvent::MouseButtonRelease);
+}
+
+// Clicks in a row and everything they cause until the last label is gone.
+Q_NEVER_INLINE void profiledClickLifetime(MainWindow *window, ClickButton *button, int clicks)
+{
+    for (int i = 0; i < clicks; ++i)
+        profiledClick(button);
+    runLoop(nullptr, [&](double now) {
+        return now >= 4500 && liveLabels(window) == 0 && liveLabels(button) == 0;
+    });
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    // Never touch the real player's switches.
+    // Never read or write the real player's settings.
     QTemporaryDir home;
+    if (!home.isValid()) {
+        std::fprintf(stderr, "cannot make a temporary folder\n");
+        return 1;
+    }
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName("TapTempest");
-    QCoreApplication::setApplicationName("TapTempest");
-    std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
+    Options options;
+    if (!parseOptions(QCoreApplication::arguments(), &options)) {
+        std::fprintf(stderr, "usage: bench_effects [--seconds N] [--after N] [--rates 1,5,10] "
+                             "[--profile [N]]\n");
+        return 2;
+    }
+    Application::prepare(app);
 
-    // Catalogue look-ups (the stats refresh maps every owned class).
+    // A saved session, and every effect switched on.
     {
-        const int rounds = 20000;
-        QStringList classes;
+        QSettings settings;
+        settings.setValue("auth/token", "bench-token");
+        settings.setValue("auth/username", "bench");
+        settings.setValue("auth/user_id", "1");
+        settings.beginGroup("effects_enabled");
         for (int id = 1; id <= EffectManager::effectCount(); ++id)
-            classes << EffectManager::effectClass(id);
-        QElapsedTimer t;
-        t.start();
-        long sum = 0;
-        for (int r = 0; r < rounds; ++r) {
-            for (const QString &c : classes)
-                sum += EffectManager::effectIdForClass(c);
+            settings.setValue(QString::number(id), true);
+        settings.endGroup();
+        settings.sync();
+    }
+
+    ScriptedPeer peer;
+    int credited = 0;
+    peer.setHandler([&credited](const RecordedRequest &request) {
+        if (request.action() == "click") {
+            credited += request.json().value("count").toInt();
+            return ScriptedResponse::ok({{"total_clicks", credited}, {"gold", credited / 100}});
         }
-        const double ns = double(t.nsecsElapsed()) / (rounds * classes.size());
-        std::printf("effectIdForClass: %.0f ns per look-up (checksum %ld)\n", ns, sum);
-    }
-
-    QMainWindow window;
-    auto *central = new QWidget;
-    auto *layout = new QVBoxLayout(central);
-    auto *button = new ClickButton;
-    button->setText("CLICK ME!");
-    layout->addWidget(button, 0, Qt::AlignCenter);
-    window.setCentralWidget(central);
-    window.resize(900, 700);
-    window.show();
-    QCoreApplication::processEvents();
-
-    auto *manager = new EffectManager(&window);
-
-    // Switch writes: each one rewrites the whole group and syncs.
-    {
-        QElapsedTimer t;
-        t.start();
-        for (int id = 1; id <= EffectManager::effectCount(); ++id)
-            manager->setEffectEnabled(id, true);
-        std::printf("setEffectEnabled: %.2f ms per call (39 calls, all on)\n",
-                    double(t.nsecsElapsed()) / 1e6 / 39);
-    }
-
-    // One click, all 39 effects on: creation cost, then the first paint.
-    {
-        std::vector<double> create, paint;
-        int labels = 0;
-        for (int i = 0; i < 15; ++i) {
-            QElapsedTimer t;
-            t.start();
-            click(button, manager);
-            create.push_back(double(t.nsecsElapsed()) / 1e6);
-            labels = liveLabels(&window);
-            t.restart();
-            window.repaint();
-            paint.push_back(double(t.nsecsElapsed()) / 1e6);
-            // Measured each click on its own: drop its labels (their animations go with them).
-            qDeleteAll(window.findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly));
-            qDeleteAll(button->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly));
-            runAndMeasure(400, [](qint64) {}); // the shake ends
+        if (request.action() == "stats") {
+            return ScriptedResponse::ok({{"username", "bench"},
+                                         {"total_clicks", credited},
+                                         {"gold", credited / 100},
+                                         {"balance", 0},
+                                         {"effects", QJsonArray()}});
         }
-        std::printf("one click, all effects: %d labels, create %.2f ms, first repaint %.2f ms "
-                    "(median of 15)\n",
-                    labels, median(create), median(paint));
+        return ScriptedResponse::ok();
+    });
+    if (!peer.start()) {
+        std::fprintf(stderr, "cannot listen on loopback\n");
+        return 1;
     }
+    qputenv("TAPTEMPEST_SERVER_URL", peer.url().toUtf8());
 
-    // Idle baseline, then sustained clicking at several rates for 5 s.
-    const Lag idle = runAndMeasure(2000, [](qint64) {});
-    std::printf("idle loop: lateness mean %.1f ms, max %.1f ms\n", idle.meanMs, idle.maxMs);
-    for (int perSecond : {2, 5, 10}) {
-        const int gap = 1000 / perSecond;
-        qint64 nextClick = 0;
-        int clicks = 0;
-        int peak = 0;
-        const Lag lag = runAndMeasure(5000, [&](qint64 now) {
-            if (now >= nextClick && now < 5000) {
-                click(button, manager);
-                ++clicks;
-                nextClick += gap;
-            }
-            peak = std::max(peak, liveLabels(&window));
+    AuthManager authManager;
+    ApiClient apiClient;
+    apiClient.setAuthManager(&authManager);
+    Application::applyStyleSheet(&app, true);
+
+    auto *window = new MainWindow(&authManager, &apiClient);
+    window->show();
+    auto *button = window->findChild<ClickButton *>("clickButton");
+    if (!button) {
+        std::fprintf(stderr, "the main window has no click button\n");
+        return 1;
+    }
+    // The first statistics load and the first frames.
+    idle(1000);
+
+    int enabled = 0;
+    const EffectManager *manager = window->findChild<EffectManager *>();
+    for (int id = 1; manager && id <= EffectManager::effectCount(); ++id)
+        enabled += manager->isEffectEnabled(id) ? 1 : 0;
+    std::printf("platform %s, window %dx%d, %d of %d effects on, load average %s\n",
+                qPrintable(QGuiApplication::platformName()), window->width(), window->height(),
+                enabled, EffectManager::effectCount(), qPrintable(bench::loadAverage()));
+    std::fflush(stdout);
+
+    LoopMeter meter(window);
+    app.installEventFilter(&meter);
+
+    if (options.profile) {
+        profiledClick(button); // fonts, style sheet caches and the like are loaded once
+        runLoop(nullptr, [&](double now) {
+            return now >= 4500 && liveLabels(window) == 0 && liveLabels(button) == 0;
         });
-        QElapsedTimer drain;
-        drain.start();
-        while (liveLabels(&window) > 0 && drain.elapsed() < 20000)
-            runAndMeasure(50, [](qint64) {});
-        std::printf("%2d clicks/s for 5 s: %d clicks, peak %d live labels, loop lateness mean "
-                    "%.1f ms, max %.1f ms, %d of %d ticks over 50 ms late; drained in %lld ms\n",
-                    perSecond, clicks, peak, lag.meanMs, lag.maxMs, lag.over50, lag.ticks,
-                    drain.elapsed());
+        const bench::Memory before = bench::readMemory();
+        QElapsedTimer clock;
+        clock.start();
+        profiledClickLifetime(window, button, options.profileClicks);
+        std::printf("profiled %d click(s) and their whole life: %lld ms, RSS %s MiB before, HWM "
+                    "%s MiB\n",
+                    options.profileClicks, clock.elapsed(), qPrintable(bench::mib(before.rssKb)),
+                    qPrintable(bench::mib(bench::readMemory().hwmKb)));
+    } else {
+        std::printf("clicking for %d s per rate, memory read %d s after the last click\n",
+                    options.seconds, options.after);
+        std::vector<RateResult> results;
+        for (int rate : options.rates) {
+            results.push_back(runRate(window, button, &meter, rate, options));
+            printResult(results.back());
+        }
+
+        std::printf("\n| clicks/s | peak labels | gap max ms | gap p99 ms | click median ms | "
+                    "click max ms | RSS before MiB | RSS peak MiB | HWM MiB | RSS +%ds MiB |\n",
+                    options.after);
+        std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+        for (const RateResult &r : results) {
+            std::vector<double> clickMs;
+            for (size_t i = 0; i < r.releaseMs.size(); ++i)
+                clickMs.push_back(r.pressMs[i] + r.releaseMs[i]);
+            std::printf("| %d | %d | %.1f | %.1f | %.2f | %.2f | %s | %s | %s | %s |\n", r.rate,
+                        r.peakLabels, bench::maximum(r.gaps), bench::percentile(r.gaps, 99),
+                        bench::median(clickMs), bench::maximum(clickMs),
+                        qPrintable(bench::mib(r.before.rssKb)),
+                        qPrintable(bench::mib(r.atPeak.rssKb)),
+                        qPrintable(bench::mib(r.endOfClicking.hwmKb)),
+                        qPrintable(bench::mib(r.after.rssKb)));
+        }
+        std::printf("server credited %d clicks; load average %s\n", credited,
+                    qPrintable(bench::loadAverage()));
     }
+
+    window->close();
+    delete window;
     return 0;
 }
