@@ -368,9 +368,11 @@ void MainWindow::onExchangeGold()
                                 }
                                 const int newGold = data.value("new_gold").toInt(0);
                                 const int remaining = data.value("remaining_clicks").toInt(0);
+                                // "+N" is what the player gained, not the new total.
+                                const int gained = qMax(0, newGold - self->authManager->gold());
                                 self->authManager->updateClicksAndGold(remaining, newGold);
                                 self->updateStatsDisplay();
-                                self->showToast(QStringLiteral("兑换成功: +%1 金币").arg(newGold));
+                                self->showToast(QStringLiteral("兑换成功: +%1 金币").arg(gained));
                                 self->loadUserStats();
                             });
 }
