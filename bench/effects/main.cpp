@@ -19,6 +19,7 @@
 
 #include "app/application.h"
 #include "bench/common/benchutil.h"
+#include "bench/common/clickdriver.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectmanager.h"
 #include "mainwindow/mainwindow.h"
@@ -99,27 +100,9 @@ bool parseOptions(const QStringList &args, Options *options)
     return true;
 }
 
-// Effect labels are the window's direct label children that let clicks through; the "+1" labels
-// are the click button's.
-int liveLabels(const QWidget *parent)
-{
-    int count = 0;
-    for (const QObject *child : parent->children()) {
-        const auto *label = qobject_cast<const QLabel *>(child);
-        if (label && label->testAttribute(Qt::WA_TransparentForMouseEvents))
-            ++count;
-    }
-    return count;
-}
+using bench::liveLabels;
 
-void sendMouse(ClickButton *button, QEvent::Type type)
-{
-    const QPointF local = QRectF(button->rect()).center();
-    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
-    QMouseEvent event(type, local, button->mapToGlobal(local), Qt::LeftButton, held,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(button, &event);
-}
+using bench::sendMouse;
 
 double timed(const std::function<void()> &work)
 {

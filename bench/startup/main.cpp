@@ -17,6 +17,7 @@
 
 #include "app/application.h"
 #include "bench/common/benchutil.h"
+#include "bench/common/clickdriver.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectmanager.h"
 #include "mainwindow/mainwindow.h"
@@ -194,25 +195,9 @@ int childStartup(int argc, char **argv, bool stages)
     return watcher.frameNs > 0 ? 0 : 1;
 }
 
-void sendMouse(ClickButton *button, QEvent::Type type)
-{
-    const QPointF local = QRectF(button->rect()).center();
-    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
-    QMouseEvent event(type, local, button->mapToGlobal(local), Qt::LeftButton, held,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(button, &event);
-}
+using bench::sendMouse;
 
-int liveLabels(const QWidget *parent)
-{
-    int count = 0;
-    for (const QObject *child : parent->children()) {
-        const auto *label = qobject_cast<const QLabel *>(child);
-        if (label && label->testAttribute(Qt::WA_TransparentForMouseEvents))
-            ++count;
-    }
-    return count;
-}
+using bench::liveLabels;
 
 // Clicks the main window's button at a steady rate, then waits until the server has confirmed
 // every click and closes the window.
