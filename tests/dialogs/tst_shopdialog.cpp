@@ -2,6 +2,7 @@
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "support/referenceserver.h"
+#include "support/scriptedclient.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
@@ -128,27 +129,20 @@ private:
         return dialog;
     }
 
-    std::unique_ptr<ScriptedPeer> peer;
-    std::unique_ptr<AuthManager> auth;
-    std::unique_ptr<ApiClient> api;
+    ScriptedClient client;
+    std::unique_ptr<ScriptedPeer> &peer = client.peer;
+    std::unique_ptr<AuthManager> &auth = client.auth;
+    std::unique_ptr<ApiClient> &api = client.api;
 };
 
 void TestShopDialog::init()
 {
-    testenv::clearSettings();
-    peer = std::make_unique<ScriptedPeer>();
-    QVERIFY(peer->start());
-    qputenv("TAPTEMPEST_SERVER_URL", peer->url().toUtf8());
-    auth = std::make_unique<AuthManager>();
-    api = std::make_unique<ApiClient>();
-    api->setAuthManager(auth.get());
+    QVERIFY(client.start());
 }
 
 void TestShopDialog::cleanup()
 {
-    api.reset();
-    auth.reset();
-    peer.reset();
+    client.stop();
 }
 
 void TestShopDialog::listsServerEffectsMarkingOwned()
