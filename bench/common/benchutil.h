@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QList>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
@@ -94,6 +95,17 @@ inline QString loadAverage()
         return QStringLiteral("n/a");
     const QList<QByteArray> parts = file.readLine().trimmed().split(' ');
     return QString::fromLatin1(parts.mid(0, 3).join(' '));
+}
+
+// Points HOME and XDG_CONFIG_HOME at `home` (children inherit it), so that a benchmark never reads
+// or writes the real player's settings. False when the folder could not be made.
+inline bool useAsHome(const QTemporaryDir &home)
+{
+    if (!home.isValid())
+        return false;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
+    return true;
 }
 
 } // namespace bench

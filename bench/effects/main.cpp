@@ -379,12 +379,10 @@ int main(int argc, char **argv)
 {
     // Never read or write the real player's settings.
     QTemporaryDir home;
-    if (!home.isValid()) {
+    if (!bench::useAsHome(home)) {
         std::fprintf(stderr, "cannot make a temporary folder\n");
         return 1;
     }
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 

@@ -568,12 +568,10 @@ int runParent(int argc, char **argv)
 
     // The children inherit this folder as their home: the real player's settings stay untouched.
     QTemporaryDir home;
-    if (!home.isValid()) {
+    if (!bench::useAsHome(home)) {
         std::fprintf(stderr, "cannot make a temporary folder\n");
         return 1;
     }
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", options.platform.toLocal8Bit());
     QCoreApplication::setOrganizationName("TapTempest");
     QCoreApplication::setApplicationName("TapTempest");
