@@ -1,7 +1,7 @@
 #include "effectmanager.h"
 
-#include <QGraphicsOpacityEffect>
-#include <QLabel>
+#include "effectlayer.h"
+
 #include <QPropertyAnimation>
 #include <QRandomGenerator>
 #include <QRect>
@@ -104,31 +104,18 @@ int randomBelow(int n)
     return int(QRandomGenerator::global()->bounded(n));
 }
 
-// A label that lives on top of the window's widgets and lets clicks through to them.
-QLabel *makeEffectLabel(QWidget *parent)
-{
-    auto *label = new QLabel(parent);
-    label->setAttribute(Qt::WA_TransparentForMouseEvents);
-    return label;
-}
-
-// Fades the label out over `duration` ms; the animation dies with the label at the latest.
-void startFade(QLabel *label, int duration)
-{
-    auto *opacity = new QGraphicsOpacityEffect(label);
-    label->setGraphicsEffect(opacity);
-    auto *fade = new QPropertyAnimation(opacity, "opacity", label);
-    fade->setDuration(duration);
-    fade->setStartValue(1.0);
-    fade->setEndValue(0.0);
-    fade->start(QAbstractAnimation::DeleteWhenStopped);
-}
-
 } // namespace
 
 EffectManager::EffectManager(QWidget *parent) : QObject(parent), parentWidget(parent)
 {
     loadSettings();
+    if (parentWidget)
+        layer = new EffectLayer(parentWidget);
+}
+
+EffectLayer *EffectManager::effectLayer() const
+{
+    return layer;
 }
 
 bool EffectManager::isEffectEnabled(int effectId) const
@@ -144,7 +131,7 @@ void EffectManager::setEffectEnabled(int effectId, bool enabled)
 
 void EffectManager::playEffect(int effectId, const QPoint &globalPos)
 {
-    if (effectId == 0 || !parentWidget || !enabledEffects.value(effectId, false))
+    if (effectId == 0 || !parentWidget || !layer || !enabledEffects.value(effectId, false))
         return;
     startEffect(effectId, globalPos);
 }
@@ -242,33 +229,17 @@ void EffectManager::loadSettings()
     settings.endGroup();
 }
 
-void EffectManager::playSymbolLabel(const EffectInfo &info, const QString &styleTemplate,
+void EffectManager::playSymbolLabel(const EffectInfo &info, int pixelSize, bool bold,
                                     const QPoint &start, const QPoint &end, int duration,
                                     QEasingCurve::Type easing, bool centred)
 {
-    QLabel *label = makeEffectLabel(parentWidget);
-    label->setText(info.symbol);
-    label->setStyleSheet(styleTemplate.arg(info.color.name()));
-    if (centred)
-        label->setAlignment(Qt::AlignCenter);
-    label->move(start);
-    label->show();
-    label->raise();
-
-    auto *movement = new QPropertyAnimation(label, "pos", label);
-    movement->setDuration(duration);
-    movement->setStartValue(start);
-    movement->setEndValue(end);
-    movement->setEasingCurve(easing);
-    connect(movement, &QAbstractAnimation::finished, label, &QObject::deleteLater);
-
-    movement->start(QAbstractAnimation::DeleteWhenStopped);
-    startFade(label, duration);
+    layer->addSymbol(EffectType(info.type), info.symbol, info.color, pixelSize, bold,
+                     centred ? EffectLayer::Placement::Centre : EffectLayer::Placement::Left, start,
+                     end, duration, easing);
 }
 
 void EffectManager::playFloat(const EffectInfo &info, const QPoint &p)
 {
-    const QString style = QStringLiteral("color: %1; font-size: 18px; background: transparent;");
     for (int i = 0; i < info.count; ++i) {
         const int sx = randomBelow(60) - 30;
         const int sy = randomBelow(30) - 20;
@@ -277,13 +248,12 @@ void EffectManager::playFloat(const EffectInfo &info, const QPoint &p)
         const int ey = -80 - randomBelow(60);
         const QPoint end = start + QPoint(ex, ey);
         const int duration = info.duration + randomBelow(400);
-        playSymbolLabel(info, style, start, end, duration, QEasingCurve::OutCubic, false);
+        playSymbolLabel(info, 18, false, start, end, duration, QEasingCurve::OutCubic, false);
     }
 }
 
 void EffectManager::playFall(const EffectInfo &info, const QPoint &p)
 {
-    const QString style = QStringLiteral("color: %1; font-size: 16px; background: transparent;");
     const int height = parentWidget->height();
     for (int i = 0; i < info.count; ++i) {
         const int sx = p.x() + randomBelow(120) - 60;
@@ -291,29 +261,26 @@ void EffectManager::playFall(const EffectInfo &info, const QPoint &p)
         const QPoint start(sx, sy);
         const QPoint end(start.x() + randomBelow(60) - 30, height + 20);
         const int duration = info.duration + randomBelow(800);
-        playSymbolLabel(info, style, start, end, duration, QEasingCurve::InQuad, false);
+        playSymbolLabel(info, 16, false, start, end, duration, QEasingCurve::InQuad, false);
     }
 }
 
 void EffectManager::playBurst(const EffectInfo &info, const QPoint &p)
 {
-    const QString style = QStringLiteral("color: %1; font-size: 14px; background: transparent;");
     for (int i = 0; i < info.count; ++i) {
         const int base = i * 360 / info.count;
         const int angle = base + randomBelow(30) - 15;
         const double a = angle * 0.017453292519943295;
         const int r = 40 + randomBelow(60);
         const QPoint end = p + QPoint(int(std::cos(a) * r), int(std::sin(a) * r));
-        playSymbolLabel(info, style, p, end, info.duration, QEasingCurve::OutCubic, false);
+        playSymbolLabel(info, 14, false, p, end, info.duration, QEasingCurve::OutCubic, false);
     }
 }
 
 void EffectManager::playBounceText(const EffectInfo &info, const QPoint &p)
 {
-    const QString style =
-        QStringLiteral("color: %1; font-size: 20px; font-weight: bold; background: transparent;");
     const QPoint start = p + QPoint(-20, -10);
-    playSymbolLabel(info, style, start, start + QPoint(0, -60), info.duration,
+    playSymbolLabel(info, 20, true, start, start + QPoint(0, -60), info.duration,
                     QEasingCurve::OutCubic, true);
 }
 
@@ -339,56 +306,23 @@ void EffectManager::playRings(const EffectInfo &info, const QPoint &p)
     }
 
     const int n = std::min(info.count, int(colors.size()));
-    const QString style =
-        QStringLiteral("background: transparent; border: 3px solid %1; border-radius: %2px;");
     for (int k = 0; k < n; ++k) {
         const int size = 20 + 12 * k;
-        QLabel *label = makeEffectLabel(parentWidget);
-        // resize, not a fixed size: a fixed size would pin the ring and the growth animation
-        // below would only slide it up and to the left.
-        label->resize(size, size);
-        label->setStyleSheet(style.arg(colors.at(k)).arg(size / 2));
         const QPoint topLeft = p - QPoint(size / 2, size / 2);
-        label->move(topLeft);
-        label->show();
-        label->raise();
-
         const int grown = size + 60;
-        auto *growth = new QPropertyAnimation(label, "geometry", label);
-        growth->setDuration(info.duration);
-        growth->setStartValue(QRect(topLeft.x(), topLeft.y(), size, size));
-        growth->setEndValue(QRect(p.x() - grown / 2, p.y() - grown / 2, grown, grown));
-        growth->setEasingCurve(QEasingCurve::OutCubic);
-        connect(growth, &QAbstractAnimation::finished, label, &QObject::deleteLater);
-
-        growth->start(QAbstractAnimation::DeleteWhenStopped);
-        startFade(label, info.duration);
+        layer->addRing(QColor::fromString(colors.at(k)), size / 2,
+                       QRect(topLeft.x(), topLeft.y(), size, size),
+                       QRect(p.x() - grown / 2, p.y() - grown / 2, grown, grown), info.duration);
     }
 }
 
 void EffectManager::playStreaks(const EffectInfo &info, const QPoint &p)
 {
-    const QString style = QStringLiteral(
-        "background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 transparent, stop:0.3 %1, "
-        "stop:0.7 %1, stop:1 transparent);");
     for (int i = 0; i < info.count; ++i) {
-        QLabel *label = makeEffectLabel(parentWidget);
-        label->setFixedSize(80 + randomBelow(100), 3);
-        label->setStyleSheet(style.arg(info.color.name()));
+        const int width = 80 + randomBelow(100);
         const int dx = randomBelow(80) - 40;
         const int dy = randomBelow(60) - 30;
-        label->move(p + QPoint(dx, dy));
-        label->show();
-        label->raise();
-
-        // Window opacity has no effect on a child widget: the streak stays fully visible for the
-        // whole duration and disappears at the end.
-        auto *flash = new QPropertyAnimation(label, "windowOpacity", label);
-        flash->setDuration(info.duration);
-        flash->setStartValue(1.0);
-        flash->setEndValue(0.0);
-        connect(flash, &QAbstractAnimation::finished, label, &QObject::deleteLater);
-        flash->start(QAbstractAnimation::DeleteWhenStopped);
+        layer->addStreak(info.color, QRect(p + QPoint(dx, dy), QSize(width, 3)), info.duration);
     }
 }
 

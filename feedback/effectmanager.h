@@ -8,11 +8,12 @@
 #include <QPoint>
 #include <QPointer>
 
+class EffectLayer;
 class QPropertyAnimation;
 class QWidget;
 
-// Keeps the per-effect switches (persisted under "effects_enabled") and plays click effects as
-// short-lived child widgets of the widget it was created for.
+// Keeps the per-effect switches (persisted under "effects_enabled") and plays click effects in an
+// EffectLayer over the widget it was created for.
 class EffectManager : public QObject
 {
     Q_OBJECT
@@ -23,6 +24,8 @@ public:
     bool isEffectEnabled(int effectId) const;
     void setEffectEnabled(int effectId, bool enabled);
     void playEffect(int effectId, const QPoint &globalPos);
+    // Where the effects are drawn; null without a widget.
+    EffectLayer *effectLayer() const;
 
     // The compiled-in catalogue and price table; they do not depend on any instance.
     static int effectCount();
@@ -45,12 +48,13 @@ private:
     void shakeWindow();
     void playBounceText(const EffectInfo &info, const QPoint &p);
 
-    // Shared part of the symbol-drawing families: one label moved from start to end and faded.
-    void playSymbolLabel(const EffectInfo &info, const QString &styleTemplate, const QPoint &start,
+    // Shared part of the symbol-drawing families: one symbol moved from start to end and faded.
+    void playSymbolLabel(const EffectInfo &info, int pixelSize, bool bold, const QPoint &start,
                          const QPoint &end, int duration, QEasingCurve::Type easing, bool centred);
 
     QWidget *parentWidget;
     QMap<int, bool> enabledEffects;
+    QPointer<EffectLayer> layer;
 
     // A shake that starts while another runs reuses the first one's home position, so that
     // overlapping shakes cannot walk the window away from where it was.

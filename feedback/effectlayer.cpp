@@ -1,0 +1,457 @@
+#include "effectlayer.h"
+
+#include <QAbstractAnimation>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRegion>
+#include <qdrawutil.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int tileSize = 32;
+constexpr int ringBorder = 3;
+
+// Drives the layer from the animation driver's tick, as the labels' animations were driven.
+class Ticker : public QAbstractAnimation
+{
+public:
+    Ticker(EffectLayer *layer) : QAbstractAnimation(layer), layer(layer) {}
+    int duration() const override { return -1; }
+
+protected:
+    void updateCurrentTime(int) override { layer->advance(); }
+
+private:
+    EffectLayer *layer;
+};
+
+// Interpolation as QVariantAnimation does it: a point moves by the rounded offset, a rectangle's
+// edges each truncate.
+QPoint interpolate(const QPoint &from, const QPoint &to, qreal progress)
+{
+    return from + (to - from) * progress;
+}
+
+int interpolate(int from, int to, qreal progress)
+{
+    return int(from + (to - from) * progress);
+}
+
+QRect interpolate(const QRect &from, const QRect &to, qreal progress)
+{
+    QRect r;
+    r.setCoords(interpolate(from.left(), to.left(), progress),
+                interpolate(from.top(), to.top(), progress),
+                interpolate(from.right(), to.right(), progress),
+                interpolate(from.bottom(), to.bottom(), progress));
+    return r;
+}
+
+const QEasingCurve &curve(QEasingCurve::Type type)
+{
+    static QHash<int, QEasingCurve> curves;
+    auto it = curves.find(int(type));
+    if (it == curves.end())
+        it = curves.insert(int(type), QEasingCurve(type));
+    return it.value();
+}
+
+QElapsedTimer &monotonic()
+{
+    static QElapsedTimer timer = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return timer;
+}
+
+} // namespace
+
+EffectLayer::EffectLayer(QWidget *window) : QWidget(window)
+{
+    setObjectName("effectLayer");
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+    ticker = new Ticker(this);
+    if (window) {
+        setGeometry(window->rect());
+        window->installEventFilter(this);
+    }
+    raise();
+    show();
+}
+
+EffectLayer::~EffectLayer()
+{
+    ticker->stop();
+}
+
+void EffectLayer::setClock(std::function<qint64()> newClock)
+{
+    clock = std::move(newClock);
+}
+
+qint64 EffectLayer::now() const
+{
+    return clock ? clock() : monotonic().elapsed();
+}
+
+bool EffectLayer::isTicking() const
+{
+    return ticker->state() == QAbstractAnimation::Running;
+}
+
+void EffectLayer::addSymbol(EffectType family, const QString &text, const QColor &color,
+                            int pixelSize, bool bold, Placement placement, const QPoint &start,
+                            const QPoint &end, int duration, QEasingCurve::Type easing)
+{
+    Item item{};
+    item.kind = Kind::Symbol;
+    item.family = family;
+    item.duration = duration;
+    item.easing = easing;
+    item.from = QRect(start, symbolBox);
+    item.to = QRect(end, symbolBox);
+    item.text = text;
+    item.color = color;
+    item.pixelSize = pixelSize;
+    item.bold = bold;
+    item.placement = placement;
+    if (!text.isEmpty())
+        item.pixmap = symbolPixmap(text, color, pixelSize, bold, placement, &item.offset);
+    addItem(std::move(item));
+}
+
+void EffectLayer::addRing(const QColor &color, int radius, const QRect &from, const QRect &to,
+                          int duration)
+{
+    Item item{};
+    item.kind = Kind::Ring;
+    item.family = EffectType::Ring;
+    item.duration = duration;
+    item.easing = QEasingCurve::OutCubic;
+    item.from = from;
+    item.to = to;
+    item.color = color;
+    item.radius = radius;
+    item.pixmap = ringPixmap(color, radius);
+    addItem(std::move(item));
+}
+
+void EffectLayer::addStreak(const QColor &color, const QRect &rect, int duration)
+{
+    Item item{};
+    item.kind = Kind::Streak;
+    item.family = EffectType::Streak;
+    item.duration = duration;
+    item.easing = QEasingCurve::Linear;
+    item.from = rect;
+    item.to = rect;
+    item.color = color;
+    item.pixmap = streakPixmap(color, rect.size());
+    addItem(std::move(item));
+}
+
+void EffectLayer::addItem(Item item)
+{
+    // A finished animation ends its label at once: an item without a duration is never seen.
+    if (item.duration <= 0)
+        return;
+    if (items.size() >= maxItems) {
+        const int drop = int(items.size()) - maxItems + 1;
+        for (int i = 0; i < drop; ++i)
+            markDirty(paintedRect(items.at(i)));
+        items.erase(items.begin(), items.begin() + drop);
+    }
+    item.startMs = now();
+    stepItem(item, item.startMs);
+    markDirty(paintedRect(item));
+    items.append(std::move(item));
+
+    QWidget *window = parentWidget();
+    if (window && window->children().constLast() != this)
+        raise();
+    // The next tick repaints what was added; one click adds hundreds of items.
+    if (!isTicking())
+        ticker->start();
+}
+
+void EffectLayer::stepItem(Item &item, qint64 time) const
+{
+    const qreal progress =
+        std::clamp(qreal(time - item.startMs) / qreal(item.duration), qreal(0), qreal(1));
+    const qreal eased = curve(item.easing).valueForProgress(progress);
+    switch (item.kind) {
+    case Kind::Symbol:
+        item.geometry =
+            QRect(interpolate(item.from.topLeft(), item.to.topLeft(), eased), symbolBox);
+        item.opacity = 1.0 - progress;
+        break;
+    case Kind::Ring:
+        item.geometry = interpolate(item.from, item.to, eased);
+        item.opacity = 1.0 - progress;
+        break;
+    case Kind::Streak:
+        // A child widget ignores window opacity: the streak never fades.
+        item.geometry = item.from;
+        item.opacity = 1.0;
+        break;
+    }
+}
+
+QRect EffectLayer::paintedRect(const Item &item) const
+{
+    if (item.kind == Kind::Symbol) {
+        if (item.pixmap.isNull())
+            return QRect();
+        const QSizeF size = item.pixmap.deviceIndependentSize();
+        return QRect(item.geometry.topLeft() + item.offset,
+                     QSize(int(std::ceil(size.width())), int(std::ceil(size.height()))));
+    }
+    return item.geometry;
+}
+
+void EffectLayer::advance()
+{
+    const qint64 time = now();
+    int kept = 0;
+    for (int i = 0; i < items.size(); ++i) {
+        Item &item = items[i];
+        const QRect before = paintedRect(item);
+        if (time - item.startMs >= item.duration) {
+            markDirty(before);
+            continue;
+        }
+        stepItem(item, time);
+        const QRect after = paintedRect(item);
+        markDirty(before == after ? after : before.united(after));
+        if (kept != i)
+            items[kept] = std::move(item);
+        ++kept;
+    }
+    items.resize(kept);
+    if (items.isEmpty()) {
+        ticker->stop();
+        items.squeeze();
+    }
+    flushDirty();
+}
+
+QVector<EffectLayer::ItemState> EffectLayer::itemStates() const
+{
+    QVector<ItemState> states;
+    states.reserve(items.size());
+    for (const Item &item : items) {
+        ItemState s;
+        s.family = item.family;
+        s.text = item.text;
+        s.color = item.color;
+        s.pixelSize = item.pixelSize;
+        s.bold = item.bold;
+        s.placement = item.placement;
+        s.from = item.from;
+        s.to = item.to;
+        s.geometry = item.geometry;
+        s.opacity = item.opacity;
+        s.duration = item.duration;
+        s.easing = item.easing;
+        states.append(s);
+    }
+    return states;
+}
+
+void EffectLayer::markDirty(const QRect &rect)
+{
+    const QRect r = rect.intersected(this->rect());
+    if (r.isEmpty())
+        return;
+    const int columns = (width() + tileSize - 1) / tileSize;
+    const int rows = (height() + tileSize - 1) / tileSize;
+    if (columns != tileColumns || rows != tileRows) {
+        tileColumns = columns;
+        tileRows = rows;
+        dirtyTiles.fill(0, columns * rows);
+    }
+    for (int ty = r.top() / tileSize; ty <= r.bottom() / tileSize; ++ty) {
+        quint8 *row = dirtyTiles.data() + ty * tileColumns;
+        std::fill(row + r.left() / tileSize, row + r.right() / tileSize + 1, quint8(1));
+    }
+    anyDirty = true;
+}
+
+void EffectLayer::flushDirty()
+{
+    if (!anyDirty)
+        return;
+    QRegion region;
+    for (int ty = 0; ty < tileRows; ++ty) {
+        quint8 *row = dirtyTiles.data() + ty * tileColumns;
+        int tx = 0;
+        while (tx < tileColumns) {
+            if (!row[tx]) {
+                ++tx;
+                continue;
+            }
+            const int first = tx;
+            while (tx < tileColumns && row[tx])
+                row[tx++] = 0;
+            region += QRect(first * tileSize, ty * tileSize, (tx - first) * tileSize, tileSize);
+        }
+    }
+    anyDirty = false;
+    update(region);
+}
+
+void EffectLayer::paintEvent(QPaintEvent *event)
+{
+    if (items.isEmpty())
+        return;
+    QPainter painter(this);
+    const QRect exposed = event->rect();
+    // Later items are drawn over earlier ones, as later labels stacked above earlier ones.
+    for (const Item &item : items) {
+        if (item.pixmap.isNull() || item.opacity <= 0.0)
+            continue;
+        const QRect target = paintedRect(item);
+        if (!target.intersects(exposed))
+            continue;
+        painter.setOpacity(item.opacity);
+        if (item.kind == Kind::Ring) {
+            const int r = std::max(item.radius, ringBorder);
+            const QMargins corners(r, r, r, r);
+            qDrawBorderPixmap(&painter, item.geometry, corners, item.pixmap);
+        } else {
+            painter.drawPixmap(target.topLeft(), item.pixmap);
+        }
+    }
+}
+
+bool EffectLayer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget()) {
+        if (event->type() == QEvent::Resize)
+            setGeometry(parentWidget()->rect());
+        else if (event->type() == QEvent::ChildAdded)
+            raise();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void EffectLayer::changeEvent(QEvent *event)
+{
+    // A new style sheet may bring other font families; glyphs already drawn keep theirs.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        glyphs.clear();
+    QWidget::changeEvent(event);
+}
+
+QPixmap EffectLayer::symbolPixmap(const QString &text, const QColor &color, int pixelSize,
+                                  bool bold, Placement placement, QPoint *offset)
+{
+    const qreal dpr = devicePixelRatioF();
+    QFont font = this->font();
+    font.setPixelSize(pixelSize);
+    if (bold)
+        font.setBold(true);
+    const QString key = QStringLiteral("%1|%2|%3|%4|%5")
+                            .arg(text, color.name(QColor::HexArgb), font.key())
+                            .arg(int(placement))
+                            .arg(dpr);
+    auto it = glyphs.constFind(key);
+    if (it != glyphs.constEnd()) {
+        *offset = it->offset;
+        return it->pixmap;
+    }
+
+    const QRect box(QPoint(0, 0), symbolBox);
+    const int flags = (placement == Placement::Centre ? int(Qt::AlignCenter)
+                                                      : int(Qt::AlignLeft | Qt::AlignVCenter)) |
+                      Qt::TextForceLeftToRight;
+    // Only the part of the box that shows ink is kept, with room for antialiasing; a label clips
+    // to its box, and so does this.
+    const QRect bounds =
+        QFontMetrics(font).boundingRect(box, flags, text).adjusted(-2, -2, 2, 2).intersected(box);
+    Glyph glyph;
+    glyph.offset = bounds.topLeft();
+    if (!bounds.isEmpty()) {
+        glyph.pixmap = QPixmap(bounds.size() * dpr);
+        glyph.pixmap.setDevicePixelRatio(dpr);
+        glyph.pixmap.fill(Qt::transparent);
+        QPainter p(&glyph.pixmap);
+        p.setFont(font);
+        p.setPen(color);
+        p.translate(-bounds.topLeft());
+        p.drawText(box, flags, text);
+    }
+    glyphs.insert(key, glyph);
+    *offset = glyph.offset;
+    return glyph.pixmap;
+}
+
+QPixmap EffectLayer::ringPixmap(const QColor &color, int radius)
+{
+    const qreal dpr = devicePixelRatioF();
+    const QString key =
+        QStringLiteral("%1|%2|%3").arg(color.name(QColor::HexArgb)).arg(radius).arg(dpr);
+    auto it = ringImages.constFind(key);
+    if (it != ringImages.constEnd())
+        return it.value();
+
+    // Drawn once, by the same style-sheet rule a ring label had, at the smallest box that holds
+    // four corners of the radius and a short straight middle. That middle stretches as the ring
+    // grows, since the radius stays while the box widens.
+    const int corner = std::max(radius, ringBorder);
+    const int side = 2 * corner + 2;
+    QLabel painter;
+    painter.setAttribute(Qt::WA_DontShowOnScreen);
+    painter.resize(side, side);
+    painter.setStyleSheet(
+        QStringLiteral("background: transparent; border: 3px solid %1; border-radius: %2px;")
+            .arg(color.name())
+            .arg(radius));
+    painter.ensurePolished();
+    QPixmap image(QSize(side, side) * dpr);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    painter.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    ringImages.insert(key, image);
+    return image;
+}
+
+QPixmap EffectLayer::streakPixmap(const QColor &color, const QSize &size)
+{
+    const qreal dpr = devicePixelRatioF();
+    const QString key = QStringLiteral("%1|%2x%3|%4")
+                            .arg(color.name(QColor::HexArgb))
+                            .arg(size.width())
+                            .arg(size.height())
+                            .arg(dpr);
+    auto it = streakImages.constFind(key);
+    if (it != streakImages.constEnd())
+        return it.value();
+
+    QPixmap strip(size * dpr);
+    strip.setDevicePixelRatio(dpr);
+    strip.fill(Qt::transparent);
+    QLinearGradient gradient(0, 0, 1, 0);
+    gradient.setCoordinateMode(QGradient::ObjectBoundingMode);
+    gradient.setColorAt(0, Qt::transparent);
+    gradient.setColorAt(0.3, color);
+    gradient.setColorAt(0.7, color);
+    gradient.setColorAt(1, Qt::transparent);
+    QPainter p(&strip);
+    p.fillRect(QRect(QPoint(0, 0), size), gradient);
+    p.end();
+    streakImages.insert(key, strip);
+    return strip;
+}
