@@ -36,6 +36,8 @@ public:
     static int effectPrice(int effectId);
 
 private:
+    friend class TestEffectManager;
+
     void startEffect(int effectId, const QPoint &globalPos);
     void saveSettings();
     void loadSettings();

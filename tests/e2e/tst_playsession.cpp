@@ -4,6 +4,7 @@
 #include "dialogs/settingsdialog.h"
 #include "dialogs/shopdialog.h"
 #include "feedback/clickbutton.h"
+#include "feedback/effectlayer.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
@@ -71,12 +72,15 @@ QString text(QWidget *window, const char *name)
     return window->findChild<QLabel *>(name)->text();
 }
 
-// Labels that effects draw straight into the window ("+1" of the drifting-number effect).
-int effectLabels(QWidget *window, const QString &symbol)
+// Items that effects draw over the window ("+1" of the drifting-number effect).
+int effectItems(QWidget *window, const QString &symbol)
 {
+    const auto *layer = window->findChild<EffectLayer *>("effectLayer");
+    if (!layer)
+        return 0;
     int n = 0;
-    for (QLabel *label : window->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly))
-        if (label->text() == symbol)
+    for (const EffectLayer::ItemState &item : layer->itemStates())
+        if (item.text == symbol)
             ++n;
     return n;
 }
@@ -141,7 +145,7 @@ private:
         // next click plays it.
         QTRY_VERIFY(QSettings().value("effects_enabled/3").toBool());
         QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(effectLabels(window, "+1"), 1);
+        QCOMPARE(effectItems(window, "+1"), 1);
         window->forceSync();
         QTRY_COMPARE_WITH_TIMEOUT(window->unconfirmedClickCount(), 0, 8000);
 

@@ -1,7 +1,7 @@
+#include "feedback/effectlayer.h"
 #include "feedback/effectmanager.h"
 #include "support/testenv.h"
 
-#include <QLabel>
 #include <QPointer>
 #include <QPropertyAnimation>
 #include <QSettings>
@@ -9,23 +9,18 @@
 #include <QWidget>
 #include <QtMath>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
 namespace {
 
-QList<QLabel *> effectLabels(QWidget *window)
-{
-    return window->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
-}
+using Item = EffectLayer::ItemState;
 
-QPropertyAnimation *animationOf(QLabel *label, const QByteArray &property)
+int countOf(const QVector<Item> &items, EffectType family)
 {
-    for (QPropertyAnimation *animation : label->findChildren<QPropertyAnimation *>()) {
-        if (animation->propertyName() == property)
-            return animation;
-    }
-    return nullptr;
+    return int(std::count_if(items.cbegin(), items.cend(),
+                             [family](const Item &item) { return item.family == family; }));
 }
 
 } // namespace
@@ -52,9 +47,20 @@ private slots:
     void streaksStayVisibleThenVanish();
     void overlappingShakesReturnHome();
     void unknownEnabledIdPlaysEmptySymbols();
+    void everythingEndsWithTheLongestLife();
 
 private:
     EffectManager *makeManager();
+    EffectLayer *layer() const { return window->findChild<EffectLayer *>("effectLayer"); }
+    QVector<Item> items() const { return layer() ? layer()->itemStates() : QVector<Item>(); }
+    // Drops what is drawn, as if those plays had ended.
+    void clearItems()
+    {
+        qint64 later = 1'000'000'000;
+        layer()->setClock([later] { return later; });
+        layer()->advance();
+        layer()->setClock(nullptr);
+    }
     QPoint globalCentre() const { return window->mapToGlobal(QPoint(400, 300)); }
 
     std::unique_ptr<QWidget> window;
@@ -165,12 +171,15 @@ void TestEffectManager::nothingPlaysWhenSwitchedOffOrWithoutWindow()
         manager->playEffect(id, globalCentre());
     manager->setEffectEnabled(0, true);
     manager->playEffect(0, globalCentre());
-    QVERIFY(effectLabels(window.get()).isEmpty());
+    QVERIFY(layer());
+    QCOMPARE(layer()->itemCount(), 0);
+    QVERIFY(!layer()->isTicking());
 
     EffectManager detached;
     detached.setEffectEnabled(1, true);
     detached.playEffect(1, globalCentre()); // no window to draw in: must not crash
-    QVERIFY(effectLabels(window.get()).isEmpty());
+    QVERIFY(!detached.effectLayer());
+    QCOMPARE(layer()->itemCount(), 0);
 }
 
 void TestEffectManager::allEffectsOnOneClickAndCleanUp()
@@ -181,14 +190,21 @@ void TestEffectManager::allEffectsOnOneClickAndCleanUp()
     for (int id = 1; id <= 39; ++id)
         manager->playEffect(id, globalCentre());
 
-    const QList<QLabel *> labels = effectLabels(window.get());
-    QCOMPARE(labels.size(), 281);
-    for (QLabel *label : labels) {
-        QVERIFY(label->isVisible());
-        QVERIFY(label->testAttribute(Qt::WA_TransparentForMouseEvents));
-    }
+    // Counted per family, so that two wrong counts cannot make up for each other.
+    const QVector<Item> drawn = items();
+    QCOMPARE(countOf(drawn, EffectType::Float), 88);
+    QCOMPARE(countOf(drawn, EffectType::Fall), 48);
+    QCOMPARE(countOf(drawn, EffectType::Ring), 51);
+    QCOMPARE(countOf(drawn, EffectType::Burst), 86);
+    QCOMPARE(countOf(drawn, EffectType::Streak), 7);
+    QCOMPARE(countOf(drawn, EffectType::BounceText), 1);
+    QCOMPARE(drawn.size(), 281);
+    QVERIFY(layer()->isVisible());
+    QVERIFY(layer()->testAttribute(Qt::WA_TransparentForMouseEvents));
+    QCOMPARE(layer()->geometry(), window->rect());
     // The longest play is a falling symbol: 3000 ms plus up to 800 ms.
-    QTRY_VERIFY_WITH_TIMEOUT(effectLabels(window.get()).isEmpty(), 8000);
+    QTRY_COMPARE_WITH_TIMEOUT(layer()->itemCount(), 0, 8000);
+    QVERIFY(!layer()->isTicking());
 }
 
 void TestEffectManager::symbolFamiliesMoveTheRightWay()
@@ -198,32 +214,36 @@ void TestEffectManager::symbolFamiliesMoveTheRightWay()
 
     manager->setEffectEnabled(1, true); // stars float up
     manager->playEffect(1, globalCentre());
-    QList<QLabel *> labels = effectLabels(window.get());
-    QCOMPARE(labels.size(), 8);
-    for (QLabel *label : labels) {
-        QCOMPARE(label->text(), QStringLiteral("★"));
-        QVERIFY(label->styleSheet().contains("color: #ffd700; font-size: 18px"));
-        const QPoint offset = label->pos() - centre;
+    QVector<Item> drawn = items();
+    QCOMPARE(drawn.size(), 8);
+    for (const Item &item : drawn) {
+        QCOMPARE(item.text, QStringLiteral("★"));
+        QCOMPARE(item.color.name(), QStringLiteral("#ffd700"));
+        QCOMPARE(item.pixelSize, 18);
+        QVERIFY(!item.bold);
+        QCOMPARE(item.placement, EffectLayer::Placement::Left);
+        QCOMPARE(item.from.size(), QSize(100, 30));
+        const QPoint offset = item.from.topLeft() - centre;
         QVERIFY(offset.x() >= -30 && offset.x() < 30);
         QVERIFY(offset.y() >= -20 && offset.y() < 10);
-        QPropertyAnimation *move = animationOf(label, "pos");
-        QVERIFY(move);
-        const QPoint travel = move->endValue().toPoint() - label->pos();
+        const QPoint travel = item.to.topLeft() - item.from.topLeft();
         QVERIFY(travel.y() <= -80 && travel.y() > -140);
-        QVERIFY(move->duration() >= 1200 && move->duration() < 1600);
+        QVERIFY(item.duration >= 1200 && item.duration < 1600);
+        QCOMPARE(item.easing, QEasingCurve::OutCubic);
     }
-    qDeleteAll(labels);
+    clearItems();
 
     manager->setEffectEnabled(3, true); // the drifting "+1"
     manager->playEffect(3, globalCentre());
-    labels = effectLabels(window.get());
-    QCOMPARE(labels.size(), 1);
-    QCOMPARE(labels.first()->text(), QStringLiteral("+1"));
-    QCOMPARE(labels.first()->alignment(), Qt::AlignCenter);
-    QCOMPARE(labels.first()->pos(), centre + QPoint(-20, -10));
-    QCOMPARE(animationOf(labels.first(), "pos")->endValue().toPoint(), centre + QPoint(-20, -70));
-    QPointer<QLabel> bounce = labels.first();
-    QTRY_VERIFY_WITH_TIMEOUT(bounce.isNull(), 3000);
+    drawn = items();
+    QCOMPARE(drawn.size(), 1);
+    QCOMPARE(drawn.first().text, QStringLiteral("+1"));
+    QCOMPARE(drawn.first().placement, EffectLayer::Placement::Centre);
+    QCOMPARE(drawn.first().pixelSize, 20);
+    QVERIFY(drawn.first().bold);
+    QCOMPARE(drawn.first().from.topLeft(), centre + QPoint(-20, -10));
+    QCOMPARE(drawn.first().to.topLeft(), centre + QPoint(-20, -70));
+    QTRY_COMPARE_WITH_TIMEOUT(layer()->itemCount(), 0, 3000);
 }
 
 void TestEffectManager::burstSpreadsEvenly()
@@ -231,12 +251,12 @@ void TestEffectManager::burstSpreadsEvenly()
     EffectManager *manager = makeManager();
     manager->setEffectEnabled(2, true); // fireworks: 12 symbols
     manager->playEffect(2, globalCentre());
-    const QList<QLabel *> labels = effectLabels(window.get());
-    QCOMPARE(labels.size(), 12);
-    for (int i = 0; i < labels.size(); ++i) {
-        QCOMPARE(labels.at(i)->pos(), QPoint(400, 300));
-        const QPoint offset =
-            animationOf(labels.at(i), "pos")->endValue().toPoint() - QPoint(400, 300);
+    const QVector<Item> drawn = items();
+    QCOMPARE(drawn.size(), 12);
+    for (int i = 0; i < drawn.size(); ++i) {
+        QCOMPARE(drawn.at(i).from.topLeft(), QPoint(400, 300));
+        QCOMPARE(drawn.at(i).pixelSize, 14);
+        const QPoint offset = drawn.at(i).to.topLeft() - QPoint(400, 300);
         const double distance = std::hypot(offset.x(), offset.y());
         QVERIFY2(distance >= 38 && distance < 100, qPrintable(QString::number(distance)));
         // Screen y grows downward, so 90 degrees points down.
@@ -244,48 +264,59 @@ void TestEffectManager::burstSpreadsEvenly()
         double diff = std::fmod(angle - i * 30 + 540, 360) - 180;
         QVERIFY2(std::abs(diff) <= 17, qPrintable(QString("label %1 at %2 deg").arg(i).arg(angle)));
     }
+    clearItems();
+
+    // A burst of one heads right (between -15 and +14 degrees).
+    EffectInfo single = EffectManager::effectInfo(2);
+    single.count = 1;
+    for (int round = 0; round < 40; ++round)
+        manager->playBurst(single, QPoint(400, 300));
+    QCOMPARE(layer()->itemCount(), 40);
+    for (const Item &item : items()) {
+        const QPoint offset = item.to.topLeft() - QPoint(400, 300);
+        const double angle = qRadiansToDegrees(std::atan2(offset.y(), offset.x()));
+        QVERIFY2(angle >= -15.5 && angle <= 14.5, qPrintable(QString::number(angle)));
+        QVERIFY(offset.x() > 0);
+    }
 }
 
 void TestEffectManager::ringsGrowAroundTheClickPoint()
 {
     EffectManager *manager = makeManager();
     manager->setEffectEnabled(5, true); // rainbow halo: 7 rings, 800 ms
+    qint64 now = 0;
+    layer()->setClock([&now] { return now; });
     manager->playEffect(5, globalCentre());
-    const QList<QLabel *> labels = effectLabels(window.get());
-    QCOMPARE(labels.size(), 7);
+    QVector<Item> drawn = items();
+    QCOMPARE(drawn.size(), 7);
     const QStringList rainbow = {"#ff0000", "#ff7f00", "#ffff00", "#00ff00",
                                  "#0000ff", "#4b0082", "#9400d3"};
     for (int k = 0; k < 7; ++k) {
         const int size = 20 + 12 * k;
-        QCOMPARE(labels.at(k)->size(), QSize(size, size));
-        QCOMPARE(labels.at(k)->geometry().center(),
-                 QRect(400 - size / 2, 300 - size / 2, size, size).center());
-        QVERIFY(labels.at(k)->styleSheet().contains(QString("3px solid %1").arg(rainbow.at(k))));
+        QCOMPARE(drawn.at(k).from, QRect(400 - size / 2, 300 - size / 2, size, size));
+        QCOMPARE(drawn.at(k).to.size(), QSize(size + 60, size + 60));
+        QCOMPARE(drawn.at(k).to.center(), drawn.at(k).from.center());
+        QCOMPARE(drawn.at(k).color.name(), rainbow.at(k));
+        QCOMPARE(drawn.at(k).duration, 800);
     }
-    // The rings must really widen, staying centred on the click: watch every resize, so that a
-    // busy machine skipping frames cannot hide it.
-    struct Watch : QObject
-    {
-        int widest = 0;
-        bool centred = true;
-        bool square = true;
-        bool eventFilter(QObject *watched, QEvent *event) override
-        {
-            if (event->type() == QEvent::Resize || event->type() == QEvent::Move) {
-                auto *label = static_cast<QLabel *>(watched);
-                widest = qMax(widest, label->width());
-                centred &= std::abs(label->geometry().center().x() - 400) <= 1 &&
-                           std::abs(label->geometry().center().y() - 300) <= 1;
-                square &= label->width() == label->height();
-            }
-            return false;
+    // The rings really widen and fade, staying square and centred on the click.
+    for (now = 0; now < 800; now += 50) {
+        layer()->advance();
+        drawn = items();
+        QCOMPARE(drawn.size(), 7);
+        for (int k = 0; k < 7; ++k) {
+            const QRect box = drawn.at(k).geometry;
+            QCOMPARE(box.width(), box.height());
+            QVERIFY(std::abs(box.center().x() - 400) <= 1 && std::abs(box.center().y() - 300) <= 1);
+            QCOMPARE(drawn.at(k).opacity, 1.0 - now / 800.0);
         }
-    } watch;
-    labels.first()->installEventFilter(&watch);
-    QTRY_VERIFY_WITH_TIMEOUT(effectLabels(window.get()).isEmpty(), 5000);
-    QVERIFY2(watch.widest >= 60, qPrintable(QString::number(watch.widest)));
-    QVERIFY(watch.centred);
-    QVERIFY(watch.square);
+    }
+    QVERIFY2(drawn.first().geometry.width() >= 78,
+             qPrintable(QString::number(drawn.first().geometry.width())));
+    QVERIFY(std::abs(drawn.last().geometry.width() - drawn.first().geometry.width() - 72) <= 1);
+    now = 800;
+    layer()->advance();
+    QCOMPARE(layer()->itemCount(), 0);
 }
 
 void TestEffectManager::ringCountIsLimitedByColours()
@@ -297,17 +328,18 @@ void TestEffectManager::ringCountIsLimitedByColours()
         const int id = EffectManager::effectIdForClass(cssClass);
         manager->setEffectEnabled(id, true);
         manager->playEffect(id, globalCentre());
-        const QList<QLabel *> labels = effectLabels(window.get());
-        QVERIFY2(labels.size() == rings, qPrintable(cssClass));
-        QVERIFY(labels.first()->text().isEmpty());
-        qDeleteAll(labels);
+        const QVector<Item> drawn = items();
+        QVERIFY2(drawn.size() == rings, qPrintable(cssClass));
+        QVERIFY(countOf(drawn, EffectType::Ring) == rings);
+        QVERIFY(drawn.first().text.isEmpty());
+        clearItems();
         manager->setEffectEnabled(id, false);
     }
     // Without a colour list of its own, a ring set is made from the effect's colour.
     const int magic = EffectManager::effectIdForClass("effect-magic");
     manager->setEffectEnabled(magic, true);
     manager->playEffect(magic, globalCentre());
-    QVERIFY(effectLabels(window.get()).first()->styleSheet().contains("solid #ba68c8"));
+    QCOMPARE(items().first().color.name(), QStringLiteral("#ba68c8"));
 }
 
 void TestEffectManager::fallStartsInsideTheWindow()
@@ -315,14 +347,15 @@ void TestEffectManager::fallStartsInsideTheWindow()
     EffectManager *manager = makeManager();
     manager->setEffectEnabled(13, true); // snow: 10 flakes
     manager->playEffect(13, window->mapToGlobal(QPoint(400, 10)));
-    const QList<QLabel *> labels = effectLabels(window.get());
-    QCOMPARE(labels.size(), 10);
-    for (QLabel *label : labels) {
-        QCOMPARE(label->y(), 0);
-        QCOMPARE(animationOf(label, "pos")->endValue().toPoint().y(), 600 + 20);
+    const QVector<Item> drawn = items();
+    QCOMPARE(drawn.size(), 10);
+    for (const Item &item : drawn) {
+        QCOMPARE(item.from.y(), 0);
+        QCOMPARE(item.to.y(), 600 + 20);
+        QCOMPARE(item.pixelSize, 16);
+        QCOMPARE(item.easing, QEasingCurve::InQuad);
     }
-    QPointer<QLabel> flake = labels.first();
-    QTRY_VERIFY(flake && flake->y() > 100);
+    QTRY_VERIFY(layer()->itemCount() > 0 && layer()->itemStates().first().geometry.y() > 100);
 }
 
 void TestEffectManager::streaksStayVisibleThenVanish()
@@ -330,14 +363,16 @@ void TestEffectManager::streaksStayVisibleThenVanish()
     EffectManager *manager = makeManager();
     manager->setEffectEnabled(8, true); // lightning: 3 streaks, 400 ms
     manager->playEffect(8, globalCentre());
-    const QList<QLabel *> labels = effectLabels(window.get());
-    QCOMPARE(labels.size(), 3);
-    for (QLabel *label : labels) {
-        QCOMPARE(label->height(), 3);
-        QVERIFY(label->width() >= 80 && label->width() < 180);
-        QVERIFY(!label->graphicsEffect());
+    const QVector<Item> drawn = items();
+    QCOMPARE(drawn.size(), 3);
+    for (const Item &item : drawn) {
+        QCOMPARE(item.geometry.height(), 3);
+        QVERIFY(item.geometry.width() >= 80 && item.geometry.width() < 180);
+        const QPoint offset = item.geometry.topLeft() - QPoint(400, 300);
+        QVERIFY(offset.x() >= -40 && offset.x() < 40 && offset.y() >= -30 && offset.y() < 30);
+        QCOMPARE(item.opacity, 1.0);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(effectLabels(window.get()).isEmpty(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(layer()->itemCount(), 0, 2000);
 }
 
 void TestEffectManager::overlappingShakesReturnHome()
@@ -364,10 +399,35 @@ void TestEffectManager::unknownEnabledIdPlaysEmptySymbols()
     EffectManager *manager = makeManager();
     manager->setEffectEnabled(40, true);
     manager->playEffect(40, globalCentre());
-    const QList<QLabel *> labels = effectLabels(window.get());
-    QCOMPARE(labels.size(), 5);
-    for (QLabel *label : labels)
-        QVERIFY(label->text().isEmpty());
+    const QVector<Item> drawn = items();
+    QCOMPARE(drawn.size(), 5);
+    for (const Item &item : drawn) {
+        QVERIFY(item.text.isEmpty());
+        QVERIFY(item.duration >= 1000 && item.duration < 1400);
+    }
+}
+
+void TestEffectManager::everythingEndsWithTheLongestLife()
+{
+    EffectManager *manager = makeManager();
+    qint64 now = 0;
+    layer()->setClock([&now] { return now; });
+    for (int id = 1; id <= 39; ++id)
+        manager->setEffectEnabled(id, true);
+    for (int click = 0; click < 3; ++click)
+        for (int id = 1; id <= 39; ++id)
+            manager->playEffect(id, globalCentre());
+    QCOMPARE(layer()->itemCount(), 3 * 281);
+    QVERIFY(layer()->isTicking());
+
+    // Snow and cherry blossom fall for 3000 ms plus up to 800 ms.
+    now = 3000;
+    layer()->advance();
+    QVERIFY(layer()->itemCount() > 0);
+    now = 3800;
+    layer()->advance();
+    QCOMPARE(layer()->itemCount(), 0);
+    QVERIFY(!layer()->isTicking());
 }
 
 TAPTEMPEST_TEST_MAIN(TestEffectManager)

@@ -1,5 +1,6 @@
 #include "dialogs/settingsdialog.h"
 #include "feedback/clickbutton.h"
+#include "feedback/effectlayer.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
@@ -586,6 +587,38 @@ private slots:
         QCOMPARE(auth->savedToken(), QString());
         QTRY_VERIFY(!window);
         peer->releaseHeld(ScriptedResponse::ok());
+    }
+
+    void clickPlaysEffectsAtTheButtonCentre()
+    {
+        {
+            QSettings settings;
+            settings.setValue("effects_enabled/2", true); // fireworks: a burst from the centre
+            settings.setValue("effects_enabled/5", true); // rainbow halo: rings around it
+            settings.sync();
+        }
+        openWindow();
+        auto *layer = window->findChild<EffectLayer *>("effectLayer");
+        QVERIFY(layer);
+        QCOMPARE(layer->geometry(), window->rect());
+        QCOMPARE(window->children().constLast(), layer);
+
+        click();
+        const QPoint centre = clickButton()->mapTo(window.data(), clickButton()->rect().center());
+        const QVector<EffectLayer::ItemState> items = layer->itemStates();
+        QCOMPARE(items.size(), 12 + 7);
+        for (const EffectLayer::ItemState &item : items) {
+            if (item.family == EffectType::Ring)
+                QCOMPARE(item.from.topLeft() +
+                             QPoint(item.from.width() / 2, item.from.height() / 2),
+                         centre);
+            else
+                QCOMPARE(item.from.topLeft(), centre);
+        }
+        // The button under the layer still takes the clicks.
+        click(2);
+        QCOMPARE(window->unconfirmedClickCount(), 3);
+        QCOMPARE(layer->itemCount(), 3 * 19);
     }
 };
 
