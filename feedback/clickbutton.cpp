@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPropertyAnimation>
 #include <QRandomGenerator>
 #include <QStyle>
@@ -147,14 +148,30 @@ void ClickButton::mousePressEvent(QMouseEvent *event)
         animateScaleTo(0.92);
         showFloatingText(1);
     }
-    QAbstractButton::mousePressEvent(event);
+    withDeferredRepaint([this, event] { QAbstractButton::mousePressEvent(event); });
 }
 
 void ClickButton::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton)
         animateScaleTo(1.0);
-    QAbstractButton::mouseReleaseEvent(event);
+    withDeferredRepaint([this, event] { QAbstractButton::mouseReleaseEvent(event); });
+}
+
+void ClickButton::withDeferredRepaint(const std::function<void()> &handler)
+{
+    // The button repaints itself at once on press and release, and with it every click effect
+    // drawn over it: with many effects alive that took longer than a frame per click. The new
+    // look is painted with the next frame instead.
+    if (!updatesEnabled()) {
+        handler();
+        return;
+    }
+    QPointer<ClickButton> self(this);
+    setUpdatesEnabled(false);
+    handler();
+    if (self)
+        setUpdatesEnabled(true);
 }
 
 void ClickButton::paintEvent(QPaintEvent *)

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QPushButton>
 
+#include <functional>
+
 class QPropertyAnimation;
 
 // The big button of the main window: shrinks while held, throws a "+1" on every left press and
@@ -38,6 +40,7 @@ public:
 
 private:
     void animateScaleTo(double target);
+    void withDeferredRepaint(const std::function<void()> &handler);
 
     double m_scale = 1.0;
     int borderRadius = 16;

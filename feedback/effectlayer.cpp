@@ -3,20 +3,17 @@
 #include <QAbstractAnimation>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QFontMetrics>
+#include <QImage>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QRegion>
-#include <qdrawutil.h>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr int tileSize = 32;
 constexpr int ringBorder = 3;
 
 // Drives the layer from the animation driver's tick, as the labels' animations were driven.
@@ -144,7 +141,7 @@ void EffectLayer::addRing(const QColor &color, int radius, const QRect &from, co
     item.to = to;
     item.color = color;
     item.radius = radius;
-    item.pixmap = ringPixmap(color, radius);
+    item.sprite = ringSprite(color, radius);
     addItem(std::move(item));
 }
 
@@ -272,44 +269,17 @@ QVector<EffectLayer::ItemState> EffectLayer::itemStates() const
 
 void EffectLayer::markDirty(const QRect &rect)
 {
-    const QRect r = rect.intersected(this->rect());
-    if (r.isEmpty())
-        return;
-    const int columns = (width() + tileSize - 1) / tileSize;
-    const int rows = (height() + tileSize - 1) / tileSize;
-    if (columns != tileColumns || rows != tileRows) {
-        tileColumns = columns;
-        tileRows = rows;
-        dirtyTiles.fill(0, columns * rows);
-    }
-    for (int ty = r.top() / tileSize; ty <= r.bottom() / tileSize; ++ty) {
-        quint8 *row = dirtyTiles.data() + ty * tileColumns;
-        std::fill(row + r.left() / tileSize, row + r.right() / tileSize + 1, quint8(1));
-    }
-    anyDirty = true;
+    dirty |= rect.intersected(this->rect());
 }
 
 void EffectLayer::flushDirty()
 {
-    if (!anyDirty)
+    // One rectangle, not the exact region: under a clip of many rectangles the raster engine
+    // blends every pixmap on its slow path, which cost more than the extra area does.
+    if (dirty.isEmpty())
         return;
-    QRegion region;
-    for (int ty = 0; ty < tileRows; ++ty) {
-        quint8 *row = dirtyTiles.data() + ty * tileColumns;
-        int tx = 0;
-        while (tx < tileColumns) {
-            if (!row[tx]) {
-                ++tx;
-                continue;
-            }
-            const int first = tx;
-            while (tx < tileColumns && row[tx])
-                row[tx++] = 0;
-            region += QRect(first * tileSize, ty * tileSize, (tx - first) * tileSize, tileSize);
-        }
-    }
-    anyDirty = false;
-    update(region);
+    update(dirty);
+    dirty = QRect();
 }
 
 void EffectLayer::paintEvent(QPaintEvent *event)
@@ -320,19 +290,46 @@ void EffectLayer::paintEvent(QPaintEvent *event)
     const QRect exposed = event->rect();
     // Later items are drawn over earlier ones, as later labels stacked above earlier ones.
     for (const Item &item : items) {
-        if (item.pixmap.isNull() || item.opacity <= 0.0)
+        if ((item.kind != Kind::Ring && item.pixmap.isNull()) || item.opacity <= 0.0)
             continue;
         const QRect target = paintedRect(item);
         if (!target.intersects(exposed))
             continue;
         painter.setOpacity(item.opacity);
         if (item.kind == Kind::Ring) {
-            const int r = std::max(item.radius, ringBorder);
-            const QMargins corners(r, r, r, r);
-            qDrawBorderPixmap(&painter, item.geometry, corners, item.pixmap);
+            drawRing(&painter, item);
         } else {
             painter.drawPixmap(target.topLeft(), item.pixmap);
         }
+    }
+}
+
+void EffectLayer::drawRing(QPainter *painter, const Item &item) const
+{
+    // Corners copied as they are and edges filled: stretching one ring image or stroking a
+    // rounded rectangle in every frame cost more than all the symbols together.
+    const RingSprite &sprite = ringSprites.at(item.sprite);
+    const QRect box = item.geometry;
+    const int c = sprite.corner;
+    const int right = box.x() + box.width() - c;
+    const int bottom = box.y() + box.height() - c;
+    painter->drawPixmap(QPoint(box.x(), box.y()), sprite.corners[0]);
+    painter->drawPixmap(QPoint(right, box.y()), sprite.corners[1]);
+    painter->drawPixmap(QPoint(box.x(), bottom), sprite.corners[2]);
+    painter->drawPixmap(QPoint(right, bottom), sprite.corners[3]);
+    const int middleWidth = box.width() - 2 * c;
+    const int middleHeight = box.height() - 2 * c;
+    if (middleWidth > 0) {
+        painter->fillRect(QRect(box.x() + c, box.y(), middleWidth, ringBorder), sprite.edge);
+        painter->fillRect(
+            QRect(box.x() + c, box.y() + box.height() - ringBorder, middleWidth, ringBorder),
+            sprite.edge);
+    }
+    if (middleHeight > 0) {
+        painter->fillRect(QRect(box.x(), box.y() + c, ringBorder, middleHeight), sprite.edge);
+        painter->fillRect(
+            QRect(box.x() + box.width() - ringBorder, box.y() + c, ringBorder, middleHeight),
+            sprite.edge);
     }
 }
 
@@ -377,39 +374,59 @@ QPixmap EffectLayer::symbolPixmap(const QString &text, const QColor &color, int 
     const int flags = (placement == Placement::Centre ? int(Qt::AlignCenter)
                                                       : int(Qt::AlignLeft | Qt::AlignVCenter)) |
                       Qt::TextForceLeftToRight;
-    // Only the part of the box that shows ink is kept, with room for antialiasing; a label clips
-    // to its box, and so does this.
-    const QRect bounds =
-        QFontMetrics(font).boundingRect(box, flags, text).adjusted(-2, -2, 2, 2).intersected(box);
-    Glyph glyph;
-    glyph.offset = bounds.topLeft();
-    if (!bounds.isEmpty()) {
-        glyph.pixmap = QPixmap(bounds.size() * dpr);
-        glyph.pixmap.setDevicePixelRatio(dpr);
-        glyph.pixmap.fill(Qt::transparent);
-        QPainter p(&glyph.pixmap);
+    // Drawn once into the whole box, then cut to the pixels that show ink: a label clips to its
+    // box, and every transparent pixel kept would be blended again in every frame.
+    QImage image(symbolBox * dpr, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
         p.setFont(font);
         p.setPen(color);
-        p.translate(-bounds.topLeft());
         p.drawText(box, flags, text);
+    }
+    int left = image.width(), top = image.height(), right = -1, bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(line[x]) == 0)
+                continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    Glyph glyph;
+    if (right >= 0) {
+        // Whole logical pixels, so that the glyph lands where the label drew it.
+        const int l = int(std::floor(left / dpr));
+        const int t = int(std::floor(top / dpr));
+        const int r = int(std::ceil((right + 1) / dpr));
+        const int b = int(std::ceil((bottom + 1) / dpr));
+        const QRect ink(QPoint(qRound(l * dpr), qRound(t * dpr)),
+                        QPoint(qRound(r * dpr) - 1, qRound(b * dpr) - 1));
+        glyph.pixmap = QPixmap::fromImage(image.copy(ink.intersected(image.rect())));
+        glyph.pixmap.setDevicePixelRatio(dpr);
+        glyph.offset = QPoint(l, t);
     }
     glyphs.insert(key, glyph);
     *offset = glyph.offset;
     return glyph.pixmap;
 }
 
-QPixmap EffectLayer::ringPixmap(const QColor &color, int radius)
+int EffectLayer::ringSprite(const QColor &color, int radius)
 {
     const qreal dpr = devicePixelRatioF();
     const QString key =
         QStringLiteral("%1|%2|%3").arg(color.name(QColor::HexArgb)).arg(radius).arg(dpr);
-    auto it = ringImages.constFind(key);
-    if (it != ringImages.constEnd())
+    auto it = ringIndex.constFind(key);
+    if (it != ringIndex.constEnd())
         return it.value();
 
     // Drawn once, by the same style-sheet rule a ring label had, at the smallest box that holds
-    // four corners of the radius and a short straight middle. That middle stretches as the ring
-    // grows, since the radius stays while the box widens.
+    // four corners of the radius. The radius stays while the box widens, so a ring of any size
+    // is these corners joined by straight 3 px edges.
     const int corner = std::max(radius, ringBorder);
     const int side = 2 * corner + 2;
     QLabel painter;
@@ -420,12 +437,24 @@ QPixmap EffectLayer::ringPixmap(const QColor &color, int radius)
             .arg(color.name())
             .arg(radius));
     painter.ensurePolished();
-    QPixmap image(QSize(side, side) * dpr);
+    QImage image(QSize(side, side) * dpr, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(dpr);
     image.fill(Qt::transparent);
     painter.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    ringImages.insert(key, image);
-    return image;
+
+    RingSprite sprite;
+    sprite.corner = corner;
+    const int c = qRound(corner * dpr);
+    const int far = qRound((corner + 2) * dpr);
+    const QPoint origins[4] = {{0, 0}, {far, 0}, {0, far}, {far, far}};
+    for (int i = 0; i < 4; ++i) {
+        sprite.corners[i] = QPixmap::fromImage(image.copy(QRect(origins[i], QSize(c, c))));
+        sprite.corners[i].setDevicePixelRatio(dpr);
+    }
+    sprite.edge = QColor::fromRgba(qUnpremultiply(image.pixel(image.width() / 2, 0)));
+    ringSprites.append(sprite);
+    ringIndex.insert(key, int(ringSprites.size()) - 1);
+    return int(ringSprites.size()) - 1;
 }
 
 QPixmap EffectLayer::streakPixmap(const QColor &color, const QSize &size)

@@ -15,6 +15,7 @@
 #include <functional>
 
 class QAbstractAnimation;
+class QPainter;
 
 // Draws every click effect of one window. A widget per drawn item (a label with its own style
 // sheet, opacity effect and animations) cost 120 ms a frame with all effects on, so the items are
@@ -106,9 +107,10 @@ private:
         QRect to;
         QRect geometry;
         qreal opacity;
-        QPixmap pixmap; // symbol: the glyph; ring: nine-slice source; streak: the strip
+        QPixmap pixmap; // symbol: the glyph; streak: the strip
         QPoint offset;  // symbol: where the glyph sits inside its box
         int radius;     // ring only
+        int sprite;     // ring: its corners in ringSprites
         QString text;   // symbol only, for itemStates()
         QColor color;
         int pixelSize;
@@ -119,13 +121,14 @@ private:
     void addItem(Item item);
     void stepItem(Item &item, qint64 now) const;
     QRect paintedRect(const Item &item) const;
+    void drawRing(QPainter *painter, const Item &item) const;
     void markDirty(const QRect &rect);
     void flushDirty();
     qint64 now() const;
 
     QPixmap symbolPixmap(const QString &text, const QColor &color, int pixelSize, bool bold,
                          Placement placement, QPoint *offset);
-    QPixmap ringPixmap(const QColor &color, int radius);
+    int ringSprite(const QColor &color, int radius);
     QPixmap streakPixmap(const QColor &color, const QSize &size);
 
     QVector<Item> items;
@@ -138,13 +141,15 @@ private:
         QPoint offset;
     };
     QHash<QString, Glyph> glyphs;
-    QHash<QString, QPixmap> ringImages;
+    struct RingSprite
+    {
+        QPixmap corners[4]; // top left, top right, bottom left, bottom right
+        QColor edge;
+        int corner = 0;
+    };
+    QVector<RingSprite> ringSprites;
+    QHash<QString, int> ringIndex;
     QHash<QString, QPixmap> streakImages;
 
-    // Dirty areas of the next repaint, as a coarse grid of tiles so that thousands of items
-    // cost a bounded region.
-    QVector<quint8> dirtyTiles;
-    int tileColumns = 0;
-    int tileRows = 0;
-    bool anyDirty = false;
+    QRect dirty; // what the next repaint must cover
 };

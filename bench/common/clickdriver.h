@@ -3,6 +3,7 @@
 // How the benchmarks press the big button and count what the effects left on screen.
 
 #include "feedback/clickbutton.h"
+#include "feedback/effectlayer.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -10,8 +11,14 @@
 
 namespace bench {
 
-// Effect labels are the window's direct label children that let clicks through; the "+1" labels
-// are the click button's.
+// The items the window's effect layer is drawing.
+inline int liveEffectItems(const QWidget *window)
+{
+    const auto *layer = window->findChild<const EffectLayer *>("effectLayer");
+    return layer ? layer->itemCount() : 0;
+}
+
+// The "+1" labels are the click button's direct label children that let clicks through.
 inline int liveLabels(const QWidget *parent)
 {
     int count = 0;

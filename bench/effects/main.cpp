@@ -1,10 +1,13 @@
 // What click feedback costs the main window. The real main window (800 x 600, dark theme, the
 // application style sheet) with all 39 effects switched on is clicked through its click button
-// at 1, 5 and 10 clicks per second. For each rate it prints the live effect labels at the peak,
-// how long the event loop was blocked (gaps of a 1 ms timer), the time to handle one click, and
-// the memory before, at the peak and some seconds after the last click.
+// at 1, 5, 10, 15 and 30 clicks per second. For each rate it prints the live effect items at the
+// peak, how long the event loop was blocked (gaps of a 1 ms timer), how late clicks were taken,
+// the time to handle one click and to paint one frame, and the memory before, at the peak and
+// some seconds after the last click.
 //
-//   bench_effects [--seconds N] [--after N] [--rates 1,5,10]
+//   bench_effects [--seconds N] [--after N] [--rates 1,5,10,15,30]
+//   bench_effects --frame N      the cost of one whole frame of the window while the effects of
+//                                N clicks made at 15 clicks/s are alive, on a frozen clock
 //   bench_effects --profile [N]  one warm click, then N clicks in a row (default 1) and their
 //                                whole life, for a profiler:
 //       valgrind --tool=callgrind --toggle-collect='*profiledClickLifetime*' bench_effects
@@ -14,13 +17,15 @@
 // the window paints (its UpdateRequest: painting and flushing) and every tick of the animation
 // driver (all running animations advanced).
 //
-// Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise. The click batches go to
+// Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise (QT_QPA_PLATFORM=xcb
+// under xvfb-run for a real window system). The click batches go to
 // an in-process loopback HTTP peer that credits them.
 
 #include "app/application.h"
 #include "bench/common/benchutil.h"
 #include "bench/common/clickdriver.h"
 #include "feedback/clickbutton.h"
+#include "feedback/effectlayer.h"
 #include "feedback/effectmanager.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
@@ -37,6 +42,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -54,9 +60,10 @@ struct Options
 {
     int seconds = 10;
     int after = 5;
-    QList<int> rates{1, 5, 10};
+    QList<int> rates{1, 5, 10, 15, 30};
     bool profile = false;
     int profileClicks = 1;
+    int frameClicks = 0;
 };
 
 bool parseOptions(const QStringList &args, Options *options)
@@ -83,6 +90,10 @@ bool parseOptions(const QStringList &args, Options *options)
             }
             ok = !options->rates.isEmpty();
             ++i;
+        } else if (arg == "--frame") {
+            options->frameClicks = next.toInt(&ok);
+            ok = ok && options->frameClicks > 0;
+            ++i;
         } else if (arg == "--profile") {
             options->profile = true;
             const int clicks = next.toInt(&ok);
@@ -100,6 +111,7 @@ bool parseOptions(const QStringList &args, Options *options)
     return true;
 }
 
+using bench::liveEffectItems;
 using bench::liveLabels;
 
 using bench::sendMouse;
@@ -163,12 +175,16 @@ protected:
     {
         if (inside || !recording)
             return false;
-        const bool frame = event->type() == QEvent::UpdateRequest && watched == window;
+        bool frame = event->type() == QEvent::UpdateRequest && watched == window;
+        // The offscreen platform exposes the whole window again whenever it moves, as the shake
+        // effect makes it do; that repaint is a frame too.
+        const bool expose = event->type() == QEvent::Expose && qobject_cast<QWindow *>(watched);
+        frame = frame || expose;
         const bool tick =
             event->type() == QEvent::Timer && qobject_cast<QAnimationDriver *>(watched);
         if (!frame && !tick)
             return false;
-        const int labels = frame ? liveLabels(window) : 0;
+        const int labels = frame ? liveEffectItems(window) : 0;
         inside = true;
         QElapsedTimer clock;
         clock.start();
@@ -200,6 +216,7 @@ struct RateResult
     int rate = 0;
     int clicksDue = 0;
     int clicksMade = 0;
+    int clicksOnTime = 0; // taken within a frame (17 ms) of when they were due
     double worstInputDelayMs = 0;
     int peakLabels = 0;
     int peakPlusOne = 0;
@@ -229,8 +246,11 @@ RateResult runRate(MainWindow *window, ClickButton *button, LoopMeter *meter, in
     r.before = bench::readMemory();
 
     const double interval = 1000.0 / rate;
+    // A quick click holds the button for 50 ms; a faster clicker holds it for half a click.
+    const double hold = std::min(50.0, interval / 2);
     const double windowMs = options.seconds * 1000.0;
     r.clicksDue = int(std::ceil(windowMs / interval));
+    int pressesMade = 0;
     double nextPress = 0;
     double pressedAt = -1;
     bool releasedLastTick = false;
@@ -252,13 +272,12 @@ RateResult runRate(MainWindow *window, ClickButton *button, LoopMeter *meter, in
             releasedLastTick = false;
         }
         if (pressedAt >= 0) {
-            // The button is held for 50 ms, as a quick click holds it.
-            if (now >= pressedAt + 50) {
+            if (now >= pressedAt + hold) {
                 r.releaseMs.push_back(mouse(QEvent::MouseButtonRelease));
                 pressedAt = -1;
                 releasedLastTick = true;
                 ++r.clicksMade;
-                const int labels = liveLabels(window);
+                const int labels = liveEffectItems(window);
                 if (labels > r.peakLabels) {
                     r.peakLabels = labels;
                     r.peakPlusOne = liveLabels(button);
@@ -267,15 +286,16 @@ RateResult runRate(MainWindow *window, ClickButton *button, LoopMeter *meter, in
             }
             return false;
         }
-        if (nextPress < windowMs && now >= nextPress) {
+        if (pressesMade < r.clicksDue && now >= nextPress) {
             // A click the loop could not take in time is taken late, as queued input would be.
             r.worstInputDelayMs = std::max(r.worstInputDelayMs, now - nextPress);
+            r.clicksOnTime += now - nextPress <= 17 ? 1 : 0;
             r.pressMs.push_back(mouse(QEvent::MouseButtonPress));
             pressedAt = now;
-            nextPress += interval;
+            nextPress = ++pressesMade * interval;
             return false;
         }
-        return nextPress >= windowMs;
+        return pressesMade >= r.clicksDue;
     });
     r.clickingMs = double(clicking.nsecsElapsed()) / 1e6;
     meter->recording = false;
@@ -286,7 +306,7 @@ RateResult runRate(MainWindow *window, ClickButton *button, LoopMeter *meter, in
     // Labels live at most 3.8 s; by now they should all be gone.
     runLoop(nullptr, [&](double now) { return now >= options.after * 1000.0; });
     r.after = bench::readMemory();
-    r.labelsAfter = liveLabels(window) + liveLabels(button);
+    r.labelsAfter = liveEffectItems(window) + liveLabels(button);
 #ifdef __GLIBC__
     // What the allocator keeps for reuse, as opposed to what is still in use.
     malloc_trim(0);
@@ -297,10 +317,11 @@ RateResult runRate(MainWindow *window, ClickButton *button, LoopMeter *meter, in
 
 void printResult(const RateResult &r)
 {
-    std::printf("\n== %d click(s)/s: %d clicks made of %d due in %.1f s, worst input delay %.1f "
-                "ms\n",
-                r.rate, r.clicksMade, r.clicksDue, r.clickingMs / 1000.0, r.worstInputDelayMs);
-    std::printf("  live effect labels at the peak: %d (plus %d \"+1\" labels)\n", r.peakLabels,
+    std::printf("\n== %d click(s)/s: %d clicks made of %d due in %.1f s, %d on time, worst input "
+                "delay %.1f ms\n",
+                r.rate, r.clicksMade, r.clicksDue, r.clickingMs / 1000.0, r.clicksOnTime,
+                r.worstInputDelayMs);
+    std::printf("  live effect items at the peak: %d (plus %d \"+1\" labels)\n", r.peakLabels,
                 r.peakPlusOne);
     int over50 = 0;
     for (double g : r.gaps)
@@ -339,10 +360,10 @@ void printResult(const RateResult &r)
                 frameMs.size(), bench::median(frameMs), bench::maximum(frameMs),
                 100.0 * tickMs / r.clickingMs, r.ticks.size(), bench::median(r.ticks),
                 100.0 * (r.clickingMs - clickMs - paintMs - tickMs) / r.clickingMs);
-    std::printf("  frame cost per live label (frames with 50 or more): median %.1f us\n",
+    std::printf("  frame cost per live item (frames with 50 or more): median %.1f us\n",
                 bench::median(perLabelUs));
     std::printf("  memory MiB (RSS / HWM): before %s / %s, at the peak %s / %s, end of clicking "
-                "%s / %s, after %s / %s (labels left %d)",
+                "%s / %s, after %s / %s (items left %d)",
                 qPrintable(bench::mib(r.before.rssKb)), qPrintable(bench::mib(r.before.hwmKb)),
                 qPrintable(bench::mib(r.atPeak.rssKb)), qPrintable(bench::mib(r.atPeak.hwmKb)),
                 qPrintable(bench::mib(r.endOfClicking.rssKb)),
@@ -353,6 +374,41 @@ void printResult(const RateResult &r)
         std::printf(", RSS after malloc_trim %s", qPrintable(bench::mib(r.rssAfterTrimKb)));
     std::printf("%s\n", r.peakReset ? "" : " [HWM not reset between rates]");
     std::fflush(stdout);
+}
+
+// Every item of `clicks` clicks at 15 clicks/s, frozen at the moment of the last one, then the
+// whole window repainted again and again: what one frame costs with that many items alive.
+Q_NEVER_INLINE void measureFrames(MainWindow *window, int clicks)
+{
+    auto *layer = window->findChild<EffectLayer *>("effectLayer");
+    const EffectManager *manager = window->findChild<EffectManager *>();
+    if (!layer || !manager)
+        return;
+    qint64 now = 0;
+    layer->setClock([&now] { return now; });
+    const QPoint centre = window->mapToGlobal(window->rect().center());
+    for (int click = 0; click < clicks; ++click) {
+        now = click * 1000 / 15;
+        for (int id = 1; id <= EffectManager::effectCount(); ++id)
+            const_cast<EffectManager *>(manager)->playEffect(id, centre);
+        layer->advance();
+    }
+    idle(400); // the shakes settle
+    std::vector<double> whole;
+    std::vector<double> layerOnly;
+    QImage image(window->size(), QImage::Format_ARGB32_Premultiplied);
+    for (int i = 0; i < 60; ++i) {
+        whole.push_back(timed([&] { window->repaint(); }));
+        layerOnly.push_back(timed([&] {
+            image.fill(Qt::transparent);
+            layer->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        }));
+    }
+    std::printf("%d clicks alive: %d items; whole window repaint median %.2f ms, max %.2f ms; "
+                "the layer alone median %.2f ms (%.2f us an item)\n",
+                clicks, layer->itemCount(), bench::median(whole), bench::maximum(whole),
+                bench::median(layerOnly), 1000 * bench::median(layerOnly) / layer->itemCount());
+    layer->setClock(nullptr);
 }
 
 // One click, press to release; named so that a profiler can collect just this.
@@ -369,7 +425,7 @@ Q_NEVER_INLINE void profiledClickLifetime(MainWindow *window, ClickButton *butto
     for (int i = 0; i < clicks; ++i)
         profiledClick(button);
     runLoop(nullptr, [&](double now) {
-        return now >= 4500 && liveLabels(window) == 0 && liveLabels(button) == 0;
+        return now >= 4500 && liveEffectItems(window) == 0 && liveLabels(button) == 0;
     });
 }
 
@@ -389,8 +445,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     Options options;
     if (!parseOptions(QCoreApplication::arguments(), &options)) {
-        std::fprintf(stderr, "usage: bench_effects [--seconds N] [--after N] [--rates 1,5,10] "
-                             "[--profile [N]]\n");
+        std::fprintf(stderr,
+                     "usage: bench_effects [--seconds N] [--after N] [--rates 1,5,10,15,30] "
+                     "[--profile [N]]\n");
         return 2;
     }
     Application::prepare(app);
@@ -457,10 +514,12 @@ int main(int argc, char **argv)
     LoopMeter meter(window);
     app.installEventFilter(&meter);
 
-    if (options.profile) {
+    if (options.frameClicks > 0) {
+        measureFrames(window, options.frameClicks);
+    } else if (options.profile) {
         profiledClick(button); // fonts, style sheet caches and the like are loaded once
         runLoop(nullptr, [&](double now) {
-            return now >= 4500 && liveLabels(window) == 0 && liveLabels(button) == 0;
+            return now >= 4500 && liveEffectItems(window) == 0 && liveLabels(button) == 0;
         });
         const bench::Memory before = bench::readMemory();
         QElapsedTimer clock;
@@ -479,20 +538,26 @@ int main(int argc, char **argv)
             printResult(results.back());
         }
 
-        std::printf("\n| clicks/s | peak labels | gap max ms | gap p99 ms | click median ms | "
-                    "click max ms | RSS before MiB | RSS peak MiB | HWM MiB | RSS +%ds MiB |\n",
+        std::printf("\n| clicks/s | on time | worst input delay ms | peak items | gap max ms | "
+                    "gap p99 ms | frame median ms | frame max ms | click median ms | click max "
+                    "ms | RSS before MiB | RSS peak MiB | RSS +%ds MiB |\n",
                     options.after);
-        std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
         for (const RateResult &r : results) {
             std::vector<double> clickMs;
             for (size_t i = 0; i < r.releaseMs.size(); ++i)
                 clickMs.push_back(r.pressMs[i] + r.releaseMs[i]);
-            std::printf("| %d | %d | %.1f | %.1f | %.2f | %.2f | %s | %s | %s | %s |\n", r.rate,
-                        r.peakLabels, bench::maximum(r.gaps), bench::percentile(r.gaps, 99),
-                        bench::median(clickMs), bench::maximum(clickMs),
-                        qPrintable(bench::mib(r.before.rssKb)),
+            std::vector<double> frameMs;
+            for (const LoopMeter::Frame &f : r.frames)
+                if (!f.duringClick)
+                    frameMs.push_back(f.ms);
+            std::printf("| %d | %d/%d | %.1f | %d | %.1f | %.1f | %.2f | %.2f | %.2f | %.2f | %s | "
+                        "%s | %s |\n",
+                        r.rate, r.clicksOnTime, r.clicksDue, r.worstInputDelayMs, r.peakLabels,
+                        bench::maximum(r.gaps), bench::percentile(r.gaps, 99),
+                        bench::median(frameMs), bench::maximum(frameMs), bench::median(clickMs),
+                        bench::maximum(clickMs), qPrintable(bench::mib(r.before.rssKb)),
                         qPrintable(bench::mib(r.atPeak.rssKb)),
-                        qPrintable(bench::mib(r.endOfClicking.hwmKb)),
                         qPrintable(bench::mib(r.after.rssKb)));
         }
         std::printf("server credited %d clicks; load average %s\n", credited,
