@@ -50,6 +50,7 @@ private slots:
     void dragOffAndKeyboard();
     void paintingFollowsScale();
     void chosenSizeSurvivesRestyling();
+    void pressedLookComesWithTheNextFrame();
 
 private:
     // Read from the parent's rendering: grabbing the button alone fills its whole rectangle
@@ -237,6 +238,38 @@ void TestClickButton::chosenSizeSurvivesRestyling()
     QVERIFY(QTest::qWaitForWindowExposed(&other));
     QCOMPARE(fresh->minimumSize(), QSize(120, 70));
     qApp->setStyleSheet(QString());
+}
+
+void TestClickButton::pressedLookComesWithTheNextFrame()
+{
+    // Whatever is drawn over the button would be repainted with it, so press and release must
+    // not repaint at once; the pressed look still reaches the screen.
+    struct PaintCounter : QObject
+    {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            paints += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter;
+    QTRY_VERIFY(!button->isDown());
+    QCoreApplication::processEvents();
+    button->installEventFilter(&counter);
+
+    QTest::mousePress(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
+    QVERIFY(button->isDown());
+    QCOMPARE(counter.paints, 0);
+    QVERIFY(button->updatesEnabled());
+    QTRY_VERIFY(counter.paints > 0);
+
+    counter.paints = 0;
+    QSignalSpy clicked(button, &QAbstractButton::clicked);
+    QTest::mouseRelease(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
+    QCOMPARE(clicked.size(), 1);
+    QCOMPARE(counter.paints, 0);
+    QVERIFY(button->updatesEnabled());
+    QTRY_VERIFY(counter.paints > 0);
 }
 
 TAPTEMPEST_TEST_MAIN(TestClickButton)
