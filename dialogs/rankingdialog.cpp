@@ -119,7 +119,7 @@ void RankingDialog::populateTable(const QJsonArray &rankings)
     for (int row = 0; row < rankings.size(); ++row) {
         const QJsonObject entry = rankings.at(row).toObject();
         const QString username = entry.value(QStringLiteral("username")).toString();
-        const int totalClicks = entry.value(QStringLiteral("total_clicks")).toInt(0);
+        const qint64 totalClicks = entry.value(QStringLiteral("total_clicks")).toInteger(0);
 
         // The array is in rank order; the rank is the position, not a figure from the server.
         auto *rankItem = new QTableWidgetItem(QString::number(row + 1));

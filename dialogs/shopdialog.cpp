@@ -109,7 +109,7 @@ void ShopDialog::onItemClicked(QListWidgetItem *item)
 void ShopDialog::onBuyEffect(bool success, const QJsonObject &data, const QString &error)
 {
     if (success) {
-        const int newGold = data.value(QStringLiteral("new_gold")).toInt(0);
+        const qint64 newGold = data.value(QStringLiteral("new_gold")).toInteger(0);
         const QString effectName = data.value(QStringLiteral("effect_name")).toString();
         authManager->updateStats(authManager->clicks(), newGold, authManager->balance());
         updateGoldLabel();

@@ -50,6 +50,7 @@ private slots:
     void cleanup();
 
     void showsRowsWithRanksAndMedals();
+    void countsBeyond32BitsShowInFull();
     void reloadsShowExactlyTheirRows();
     void chosenLimitIsSent();
     void failureKeepsRowsAndEnablesRefresh();
@@ -139,6 +140,21 @@ void TestRankingDialog::showsRowsWithRanksAndMedals()
     QCOMPARE(t->item(0, 0)->textAlignment(), int(Qt::AlignCenter));
     QCOMPARE(t->item(0, 2)->textAlignment(), int(Qt::AlignRight | Qt::AlignVCenter));
     QCOMPARE(t->editTriggers(), QAbstractItemView::NoEditTriggers);
+}
+
+void TestRankingDialog::countsBeyond32BitsShowInFull()
+{
+    peer->enqueue(
+        rankingReply({QJsonObject{{"username", "whale"}, {"total_clicks", Q_INT64_C(9000000000)}},
+                      QJsonObject{{"username", "bob"}, {"total_clicks", 300001}},
+                      QJsonObject{{"username", "eve"}, {"total_clicks", "12"}}}));
+    RankingDialog dialog(api.get());
+    dialog.show();
+    QTRY_COMPARE(status(&dialog)->text(), QStringLiteral("显示 3 条记录"));
+    QCOMPARE(cell(&dialog, 0, 2), QStringLiteral("9000000000"));
+    QCOMPARE(cell(&dialog, 1, 2), QStringLiteral("300001"));
+    // Not a number: 0, as for a missing count.
+    QCOMPARE(cell(&dialog, 2, 2), QStringLiteral("0"));
 }
 
 void TestRankingDialog::reloadsShowExactlyTheirRows()

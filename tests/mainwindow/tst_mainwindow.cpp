@@ -23,7 +23,7 @@ namespace {
 // action can be overridden with queued responses.
 struct FakeGame
 {
-    int clicks = 1000;
+    qint64 clicks = 1000;
     int gold = 7;
     double balance = 120;
     bool failClicks = false;
@@ -467,6 +467,64 @@ private slots:
         QCOMPARE(shown("clicksLabel"), QString("15"));
         QCOMPARE(shown("goldLabel"), QString("7"));
         QTRY_COMPARE(peer->requestsFor("stats").size(), 2);
+    }
+
+    // Long-time players pass 2^31 clicks: every figure and dialog shows the whole number, and one
+    // operation takes at most what the input dialog can hold.
+    void countsBeyond32Bits()
+    {
+        game->clicks = 9000000000;
+        game->gold = 0;
+        openWindow();
+        QCOMPARE(shown("clicksLabel"), QString("9000000000"));
+
+        ModalScript script;
+        auto exchange = script.then(ModalScript::reject());
+        QTest::mouseClick(button("兑换金币"), Qt::LeftButton);
+        QVERIFY(exchange->seen);
+        QCOMPARE(exchange->className, QString("QInputDialog"));
+        QCOMPARE(exchange->text,
+                 QString("您当前有 9000000000 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:"));
+        QCOMPARE(exchange->intValue, 100);
+        QCOMPARE(exchange->intMaximum, 2147483647);
+
+        game->overrides["deposit"].enqueue(ScriptedResponse::ok(
+            QJsonObject{{"new_bank_balance", 21474836470.0},
+                        {"remaining_clicks", Q_INT64_C(9000000000) - 2147483647},
+                        {"yuan_converted", Q_INT64_C(21474836470)}}));
+        game->statsHeld = true;
+        auto input = script.then(ModalScript::enterInt(2147483647));
+        auto confirm = script.then(ModalScript::press(QMessageBox::Yes));
+        QTest::mouseClick(button("存入银行"), Qt::LeftButton);
+        QCOMPARE(input->intValue, 10);
+        QCOMPARE(input->intMaximum, 2147483647);
+        QCOMPARE(confirm->text,
+                 QString("将 2147483647 点击数存入 CoinVale\n获得 21474836470 元存款\n是否确定?"));
+        QTRY_COMPARE(toast(), QString("存入成功: +21474836470 元"));
+        QCOMPARE(peer->requestsFor("deposit")[0].json().value("clicks_amount").toInteger(),
+                 2147483647);
+        QCOMPARE(shown("clicksLabel"), QString("6852516353"));
+        QCOMPARE(shown("bankLabel"), QString("21474836470 元"));
+    }
+
+    void clickAndStatisticsRepliesBeyond32Bits()
+    {
+        game->clicks = 4294967296; // 2^32: wraps to 0 as a 32-bit int
+        game->gold = 0;
+        openWindow();
+        restartSyncTick();
+        click(20);
+        QTRY_COMPARE(shown("clicksLabel"), QString("4294967316"));
+        QTRY_COMPARE(batches(), QList<int>{20});
+        QTRY_COMPARE(toast(), QString("已同步到服务器"));
+        QCOMPARE(shown("clicksLabel"), QString("4294967316"));
+
+        // A count that is no integer still reads as 0.
+        game->overrides["stats"].enqueue(ScriptedResponse::ok(
+            QJsonObject{{"total_clicks", "4294967316"}, {"gold", 12.5}, {"username", "alice"}}));
+        window->loadUserStats();
+        QTRY_COMPARE(shown("clicksLabel"), QString("0"));
+        QCOMPARE(shown("goldLabel"), QString("0"));
     }
 
     void depositWithoutClicksOrRefused()
