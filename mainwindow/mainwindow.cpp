@@ -366,23 +366,25 @@ void MainWindow::onExchangeGold()
         return;
 
     QPointer<MainWindow> self(this);
-    apiClient->exchangeGold(
-        amount, [self](bool success, const QJsonObject &data, const QString &error) {
-            if (!self)
-                return;
-            if (!success) {
-                warnPlain(self, "兑换失败", error);
-                return;
-            }
-            const qint64 newGold = data.value("new_gold").toInteger(0);
-            const qint64 remaining = data.value("remaining_clicks").toInteger(0);
-            // "+N" is what the player gained, not the new total.
-            const qint64 gained = qMax<qint64>(0, newGold - self->authManager->gold());
-            self->authManager->updateClicksAndGold(remaining, newGold);
-            self->updateStatsDisplay();
-            self->showToast(QStringLiteral("兑换成功: +%1 金币").arg(gained));
-            self->loadUserStats();
-        });
+    apiClient->exchangeGold(amount, [self, amount](bool success, const QJsonObject &data,
+                                                   const QString &error) {
+        if (!self)
+            return;
+        if (!success) {
+            warnPlain(self, "兑换失败", error);
+            return;
+        }
+        const qint64 newGold = data.value("new_gold").toInteger(0);
+        const qint64 remaining = data.value("remaining_clicks").toInteger(0);
+        // "+N" is what this exchange gained: other replies may have brought the new gold
+        // already, so it cannot be read off the figures shown now.
+        const QJsonValue reported = data.value("gold_gained");
+        const qint64 gained = reported.isDouble() ? reported.toInteger(amount / 100) : amount / 100;
+        self->authManager->updateClicksAndGold(remaining, newGold);
+        self->updateStatsDisplay();
+        self->showToast(QStringLiteral("兑换成功: +%1 金币").arg(gained));
+        self->loadUserStats();
+    });
 }
 
 void MainWindow::onDepositToBank()

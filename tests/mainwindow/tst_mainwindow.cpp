@@ -385,6 +385,42 @@ private slots:
         QTRY_COMPARE(shown("goldLabel"), QString("10"));
     }
 
+    void exchangeToastNamesTheGainWhateverArrivedFirst_data()
+    {
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::addColumn<QString>("expected");
+        const QJsonObject plain{{"new_gold", 10}, {"remaining_clicks", 50}};
+        QJsonObject reported = plain;
+        reported.insert("gold_gained", 3);
+        QJsonObject reportedOdd = plain;
+        reportedOdd.insert("gold_gained", 4);
+        QTest::newRow("amount sent") << plain << "兑换成功: +3 金币";
+        QTest::newRow("server's figure") << reported << "兑换成功: +3 金币";
+        QTest::newRow("server's figure wins") << reportedOdd << "兑换成功: +4 金币";
+    }
+
+    void exchangeToastNamesTheGainWhateverArrivedFirst()
+    {
+        QFETCH(QJsonObject, reply);
+        QFETCH(QString, expected);
+        game->clicks = 350;
+        openWindow();
+        game->overrides["exchange"].enqueue(ScriptedResponse::noAnswer());
+        ModalScript script;
+        script.then(ModalScript::enterInt(300));
+        script.then(ModalScript::press(QMessageBox::Yes));
+        QTest::mouseClick(button("兑换金币"), Qt::LeftButton);
+        QTRY_COMPARE(peer->heldCount(), 1);
+        // A statistics reply brings the new gold before the exchange reply does.
+        game->clicks = 50;
+        game->gold = 10;
+        window->loadUserStats();
+        QTRY_COMPARE(shown("goldLabel"), QString("10"));
+        peer->releaseHeld(ScriptedResponse::ok(reply));
+        QTRY_COMPARE(toast(), expected);
+        QCOMPARE(shown("goldLabel"), QString("10"));
+    }
+
     void exchangeCancelledOrDeclinedSendsNothing()
     {
         game->clicks = 300;
