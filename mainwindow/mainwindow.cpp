@@ -8,6 +8,7 @@
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
@@ -149,6 +150,15 @@ void MainWindow::setupUi()
     themeButton = addButton("切换主题", "funcButton", &MainWindow::onToggleTheme);
     logoutButton = addButton("退出登录", "dangerButton", &MainWindow::onLogout);
     mainLayout->addLayout(functionRow, 0);
+
+    auto *quitAction = new QAction(this);
+    // Ctrl+Q also where the platform names no standard quit key (the Windows scheme has none).
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (!quitKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Q)))
+        quitKeys.append(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quitAction->setShortcuts(quitKeys);
+    connect(quitAction, &QAction::triggered, this, &QWidget::close);
+    addAction(quitAction);
 
     statusBar()->setObjectName("statusBar");
     statusBar()->setStyleSheet("QStatusBar { background-color: #161b22; }");

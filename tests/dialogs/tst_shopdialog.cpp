@@ -106,6 +106,7 @@ private slots:
     void purchaseUpdatesGoldBeforeListReloads();
     void failedLoadKeepsOldList();
     void closingWithPurchasePendingTouchesNothing();
+    void returnOnTheSelectedItemBuysIt();
     // Last: it switches the process to trusting the reference server's certificate.
     void buyingFromReferenceServer();
 
@@ -372,6 +373,42 @@ void TestShopDialog::closingWithPurchasePendingTouchesNothing()
     QCOMPARE(auth->gold(), 5);
     QCOMPARE(peer->requestsFor("effects/list").size(), 1);
     QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestShopDialog::returnOnTheSelectedItemBuysIt()
+{
+    peer->setHandler([](const RecordedRequest &request) {
+        if (request.action() == "buy_effect")
+            return ScriptedResponse::noAnswer();
+        return effectsReply({effect(1, "effect-star", "星星", 10, true),
+                             effect(2, "effect-heart", "爱心", 7, false)});
+    });
+    auth->updateStats(0, 10, "0");
+    auto dialog = openShop();
+    QVERIFY(dialog);
+    QTRY_COMPARE(list(dialog.get())->count(), 2);
+    QApplication::setActiveWindow(dialog.get());
+    QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+    QListWidget *l = list(dialog.get());
+    l->setFocus();
+
+    // On an owned item: the same notice as a click, and the shop stays open.
+    l->setCurrentRow(0);
+    SeenBox owned;
+    answerNextBox(&owned);
+    QTest::keyClick(l, Qt::Key_Return);
+    QVERIFY(owned.seen);
+    QCOMPARE(owned.text, QStringLiteral("您已经拥有此特效!"));
+    QVERIFY(dialog->isVisible());
+
+    // On one to buy: the purchase goes out, keypad Enter as well.
+    l->setCurrentRow(1);
+    QTest::keyClick(l, Qt::Key_Return);
+    QTRY_COMPARE(peer->requestsFor("buy_effect").size(), 1);
+    QCOMPARE(peer->requestsFor("buy_effect")[0].json().value("effect_id").toInt(), 2);
+    QTest::keyClick(l, Qt::Key_Enter, Qt::KeypadModifier);
+    QTRY_COMPARE(peer->requestsFor("buy_effect").size(), 2);
+    QVERIFY(dialog->isVisible());
 }
 
 void TestShopDialog::buyingFromReferenceServer()

@@ -635,6 +635,19 @@ private slots:
         QCOMPARE(peer->requestsFor("stats").size(), 2);
     }
 
+    void ctrlQEndsTheGameLikeTheCloseButton()
+    {
+        openWindow();
+        QApplication::setActiveWindow(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        restartSyncTick();
+        click(3);
+        QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!window->isVisible());
+        // Closed the same way: the clicks made leave with it.
+        QTRY_COMPARE(batches(), QList<int>{3});
+    }
+
     void pendingClicksLeaveOnClose()
     {
         openWindow();
