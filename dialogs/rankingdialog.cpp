@@ -1,5 +1,7 @@
 #include "rankingdialog.h"
 
+#include "itemcolourdelegate.h"
+
 #include "net/apiclient.h"
 
 #include <QAbstractItemView>
@@ -61,6 +63,8 @@ void RankingDialog::setupUi()
     rankingTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     rankingTable->setSelectionMode(QAbstractItemView::SingleSelection);
     rankingTable->setAlternatingRowColors(true);
+    // Medal colours for the first three, although the sheets colour every cell.
+    rankingTable->setItemDelegate(new ItemColourDelegate(rankingTable));
     layout->addWidget(rankingTable, 1);
 
     statusLabel = new QLabel(this);

@@ -1,5 +1,7 @@
 #include "shopdialog.h"
 
+#include "itemcolourdelegate.h"
+
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 
@@ -48,6 +50,8 @@ void ShopDialog::setupUi()
     effectList->setObjectName(QStringLiteral("effectList"));
     effectList->setStyleSheet(QStringLiteral(
         "QListWidget { border: 1px solid #30363d; border-radius: 8px; padding: 4px; }"));
+    // Owned effects show green although the sheets colour every item.
+    effectList->setItemDelegate(new ItemColourDelegate(effectList));
     layout->addWidget(effectList, 1);
     connect(effectList, &QListWidget::itemClicked, this, &ShopDialog::onItemClicked);
     effectList->installEventFilter(this);

@@ -2,6 +2,7 @@
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "support/referenceserver.h"
+#include "support/rendering.h"
 #include "support/scriptedclient.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
@@ -107,6 +108,8 @@ private slots:
     void failedLoadKeepsOldList();
     void closingWithPurchasePendingTouchesNothing();
     void returnOnTheSelectedItemBuysIt();
+    void ownedEffectsShowGreen_data();
+    void ownedEffectsShowGreen();
     // Last: it switches the process to trusting the reference server's certificate.
     void buyingFromReferenceServer();
 
@@ -409,6 +412,41 @@ void TestShopDialog::returnOnTheSelectedItemBuysIt()
     QTest::keyClick(l, Qt::Key_Enter, Qt::KeypadModifier);
     QTRY_COMPARE(peer->requestsFor("buy_effect").size(), 2);
     QVERIFY(dialog->isVisible());
+}
+
+void TestShopDialog::ownedEffectsShowGreen_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("dark") << true;
+    QTest::newRow("light") << false;
+}
+
+// The sheets colour every list item; the green of an owned effect must still show.
+void TestShopDialog::ownedEffectsShowGreen()
+{
+    QFETCH(bool, dark);
+    rendering::applyThemeSheet(dark);
+    peer->enqueue(effectsReply({effect(1, "effect-star", "星星星星", 10, true),
+                                effect(2, "effect-heart", "爱心爱心", 7, false)}));
+    auto dialog = openShop();
+    QVERIFY(dialog);
+    QListWidget *l = list(dialog.get());
+    QTRY_COMPARE(l->count(), 2);
+    l->clearSelection();
+    l->setCurrentRow(-1);
+
+    const QImage image = rendering::render(l->viewport());
+    const QColor green("#2ea043");
+    const int ownedGreen = rendering::pixelsNear(image, l->visualItemRect(l->item(0)), green);
+    const int otherGreen = rendering::pixelsNear(image, l->visualItemRect(l->item(1)), green);
+    QVERIFY2(ownedGreen > 20, qPrintable(QString::number(ownedGreen)));
+    QCOMPARE(otherGreen, 0);
+
+    // Selected, it takes the sheet's selection colours like any other item.
+    l->setCurrentRow(0);
+    const QImage selected = rendering::render(l->viewport());
+    QCOMPARE(rendering::pixelsNear(selected, l->visualItemRect(l->item(0)), green), 0);
+    qApp->setStyleSheet(QString());
 }
 
 void TestShopDialog::buyingFromReferenceServer()
