@@ -456,6 +456,9 @@ void MainWindow::applyTheme()
         file.close();
     }
     themeButton->setText(dark ? "浅色主题" : "深色主题");
+    // An explicit minimum size overrides the layout's: keep the window wide enough for every
+    // function button's whole label in this theme's font.
+    setMinimumSize(QSize(640, 480).expandedTo(QSize(centralWidget()->sizeHint().width(), 0)));
     showToast(QStringLiteral("已切换到%1主题").arg(dark ? "深色" : "浅色"));
 }
 

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QJsonArray>
 #include <QLabel>
+#include <QLayout>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
@@ -598,6 +599,33 @@ private slots:
         QTest::mouseClick(button("深色主题"), Qt::LeftButton);
         QCOMPARE(QSettings().value("theme/dark").toBool(), true);
         QCOMPARE(toast(), QString("已切换到深色主题"));
+    }
+
+    // At the smallest size the window allows, every function button still shows its whole
+    // label, in both themes.
+    void functionLabelsWholeAtTheMinimumSize()
+    {
+        openWindow();
+        for (int round = 0; round < 2; ++round) {
+            window->resize(window->minimumSize());
+            QTRY_COMPARE(window->size(), window->minimumSize());
+            QVERIFY(window->minimumWidth() >= 640);
+            QCOMPARE(window->minimumHeight(), 480);
+            window->centralWidget()->layout()->activate();
+            int buttons = 0;
+            for (QPushButton *b : window->findChildren<QPushButton *>()) {
+                if (b->objectName() != "funcButton" && b->objectName() != "dangerButton")
+                    continue;
+                ++buttons;
+                QVERIFY2(b->width() >= b->sizeHint().width(),
+                         qPrintable(QStringLiteral("%1: %2 < %3")
+                                        .arg(b->text())
+                                        .arg(b->width())
+                                        .arg(b->sizeHint().width())));
+            }
+            QCOMPARE(buttons, 7);
+            QTest::mouseClick(button(round == 0 ? "浅色主题" : "深色主题"), Qt::LeftButton);
+        }
     }
 
     void settingsApplyReachesTheWindow()
