@@ -10,6 +10,7 @@ TT_PACKAGES=(
   qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite
   openssl ca-certificates qt6-translations-l10n
   xvfb xauth x11-utils imagemagick
+  appstream desktop-file-utils
   fonts-wqy-microhei fonts-symbola
 )
 
