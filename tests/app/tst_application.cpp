@@ -158,6 +158,7 @@ private slots:
             if (button->text().contains("Pick Screen Color"))
                 english << button->text();
         QVERIFY2(english.isEmpty(), qPrintable(english.join(", ")));
+        QLocale::setDefault(QLocale::system());
     }
 
     void styleSheets()
