@@ -9,9 +9,17 @@
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QStyleFactory>
 #include <QTextStream>
+#include <QTranslator>
+
+namespace {
+Q_LOGGING_CATEGORY(lcApplication, "taptempest.app")
+}
 
 int Application::run(int &argc, char **argv)
 {
@@ -62,11 +70,33 @@ void Application::prepare(QApplication &app)
     QCoreApplication::setApplicationName("TapTempest");
     QCoreApplication::setApplicationVersion("1.0.0");
     QCoreApplication::setOrganizationName("TapTempest");
+    QGuiApplication::setDesktopFileName("taptempest");
     QGuiApplication::setQuitOnLastWindowClosed(false);
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QGuiApplication::setWindowIcon(QIcon(":/icon.ico"));
     ApiClient::configureSsl();
-    Q_UNUSED(app);
+    installQtTranslation(app);
+}
+
+void Application::installQtTranslation(QApplication &app)
+{
+    // The game speaks Chinese whatever the desktop's language, and so must Qt's own buttons
+    // and dialogs ("确定" rather than "OK").
+    static const char name[] = "taptempestQtTranslation";
+    if (app.findChild<QTranslator *>(name, Qt::FindDirectChildrenOnly))
+        return;
+    auto *translator = new QTranslator(&app);
+    translator->setObjectName(name);
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), "qt", "_", folder)) {
+        qCWarning(lcApplication,
+                  "Qt's Chinese translation is missing from %s; Qt's own "
+                  "texts stay in English",
+                  qPrintable(folder));
+        delete translator;
+        return;
+    }
+    QCoreApplication::installTranslator(translator);
 }
 
 void Application::applyStyleSheet(QApplication *app, bool dark)

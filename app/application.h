@@ -16,6 +16,8 @@ public:
     // Identity, quit policy, widget style, icon and TLS default, in that order. Must run before
     // any settings store is opened.
     static void prepare(QApplication &app);
+    // Qt's own Simplified Chinese texts (standard buttons, colour dialog); once per application.
+    static void installQtTranslation(QApplication &app);
 
     // Loads ":/style.qss" (dark) or ":/style_light.qss" and installs it application-wide.
     // A sheet that cannot be opened leaves the current one in force.

@@ -76,10 +76,13 @@ void LoginDialog::setupUi()
 
     loginButton = new QPushButton("登录", this);
     loginButton->setObjectName("primaryButton");
+    // Otherwise the dialog makes "取消" the default and Return anywhere would cancel.
+    loginButton->setDefault(true);
     connect(loginButton, &QPushButton::clicked, this, &LoginDialog::onLoginClicked);
     buttons->addWidget(loginButton);
     layout->addLayout(buttons);
 
+    usernameEdit->installEventFilter(this);
     passwordEdit->installEventFilter(this);
 }
 
@@ -127,10 +130,15 @@ void LoginDialog::onNetworkError(const QString &errorMessage)
 
 bool LoginDialog::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == passwordEdit && event->type() == QEvent::KeyPress) {
+    if ((watched == passwordEdit || watched == usernameEdit) && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            onLoginClicked();
+            // In the name field Return goes on to the password while that is still empty, as
+            // forms usually do; with both filled it logs in.
+            if (watched == usernameEdit && passwordEdit->text().isEmpty())
+                passwordEdit->setFocus(Qt::TabFocusReason);
+            else
+                onLoginClicked();
             return true;
         }
     }

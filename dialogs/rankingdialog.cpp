@@ -1,5 +1,7 @@
 #include "rankingdialog.h"
 
+#include "itemcolourdelegate.h"
+
 #include "net/apiclient.h"
 
 #include <QAbstractItemView>
@@ -61,6 +63,8 @@ void RankingDialog::setupUi()
     rankingTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     rankingTable->setSelectionMode(QAbstractItemView::SingleSelection);
     rankingTable->setAlternatingRowColors(true);
+    // Medal colours for the first three, although the sheets colour every cell.
+    rankingTable->setItemDelegate(new ItemColourDelegate(rankingTable));
     layout->addWidget(rankingTable, 1);
 
     statusLabel = new QLabel(this);
@@ -119,7 +123,7 @@ void RankingDialog::populateTable(const QJsonArray &rankings)
     for (int row = 0; row < rankings.size(); ++row) {
         const QJsonObject entry = rankings.at(row).toObject();
         const QString username = entry.value(QStringLiteral("username")).toString();
-        const int totalClicks = entry.value(QStringLiteral("total_clicks")).toInt(0);
+        const qint64 totalClicks = entry.value(QStringLiteral("total_clicks")).toInteger(0);
 
         // The array is in rank order; the rank is the position, not a figure from the server.
         auto *rankItem = new QTableWidgetItem(QString::number(row + 1));

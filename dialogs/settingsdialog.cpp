@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -49,6 +50,12 @@ QPushButton *makeSwatch(QWidget *parent, const char *name)
     swatch->setObjectName(QLatin1String(name));
     swatch->setFixedSize(80, 30);
     return swatch;
+}
+
+QString effectText(int id)
+{
+    return QStringLiteral("%1 (%2 金币)")
+        .arg(EffectManager::effectName(id), QString::number(EffectManager::effectPrice(id)));
 }
 
 } // namespace
@@ -142,6 +149,11 @@ void SettingsDialog::setupUi()
     effectsGrid->setContentsMargins(8, 8, 8, 8);
     populateEffects();
     effectsScrollArea->setWidget(effectsContainer);
+    // Left to fill themselves, viewport and container paint the platform's light window colour
+    // under the dark sheet's light texts. Let the themed dialog show through instead.
+    effectsScrollArea->viewport()->setAutoFillBackground(false);
+    effectsContainer->setAutoFillBackground(false);
+    effectsScrollArea->viewport()->installEventFilter(this);
     effectsLayout->addWidget(effectsScrollArea, 1);
     layout->addWidget(effectsGroup, 1);
 
@@ -177,10 +189,7 @@ void SettingsDialog::populateEffects()
     int row = 0;
     int column = 0;
     for (int id = 1; id <= EffectManager::effectCount(); ++id) {
-        const QString text = QStringLiteral("%1 (%2 金币)")
-                                 .arg(EffectManager::effectName(id),
-                                      QString::number(EffectManager::effectPrice(id)));
-        auto *box = new QCheckBox(text, effectsContainer);
+        auto *box = new QCheckBox(effectText(id), effectsContainer);
         box->setObjectName(QStringLiteral("effectCheck_%1").arg(id));
         box->setChecked(effectManager->isEffectEnabled(id));
         box->setEnabled(true);
@@ -188,11 +197,37 @@ void SettingsDialog::populateEffects()
         connect(box, &QCheckBox::toggled, this,
                 [this, id](bool checked) { effectManager->setEffectEnabled(id, checked); });
         effectsGrid->addWidget(box, row, column);
+        effectsGrid->setColumnStretch(column, 1);
         if (++column > 2) {
             column = 0;
             ++row;
         }
         effectCheckBoxes.append(qMakePair(id, box));
+    }
+}
+
+bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (effectsScrollArea && watched == effectsScrollArea->viewport() &&
+        event->type() == QEvent::Resize)
+        fitEffectTexts(static_cast<QResizeEvent *>(event)->size().width());
+    return QDialog::eventFilter(watched, event);
+}
+
+void SettingsDialog::fitEffectTexts(int width)
+{
+    const QMargins margins = effectsGrid->contentsMargins();
+    const int columnWidth =
+        (width - margins.left() - margins.right() - 2 * effectsGrid->horizontalSpacing()) / 3;
+    for (const auto &[id, box] : std::as_const(effectCheckBoxes)) {
+        const QString full = effectText(id);
+        const QFontMetrics metrics = box->fontMetrics();
+        // What the box needs besides its text: indicator, spacing, padding.
+        const int chrome = box->sizeHint().width() - metrics.horizontalAdvance(box->text());
+        // Cut at the end: here the name matters more than the price.
+        const QString shown = metrics.elidedText(full, Qt::ElideRight, columnWidth - chrome);
+        box->setText(shown);
+        box->setToolTip(shown == full ? QString() : full);
     }
 }
 

@@ -24,6 +24,9 @@ public:
                    QWidget *parent = nullptr);
     ~SettingsDialog() override;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     void settingsChanged();
 
@@ -38,6 +41,9 @@ private slots:
 private:
     void setupUi();
     void populateEffects();
+    // Fits the effect texts into three columns of a list `width` pixels wide; a shortened
+    // text keeps the whole one as its tool tip.
+    void fitEffectTexts(int width);
     void loadSettings();
     void saveSettings();
     void chooseColor(QColor &color, QPushButton *swatch, const QString &title);

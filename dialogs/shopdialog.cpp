@@ -1,11 +1,14 @@
 #include "shopdialog.h"
 
+#include "itemcolourdelegate.h"
+
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 
 #include <QBrush>
 #include <QColor>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -47,8 +50,11 @@ void ShopDialog::setupUi()
     effectList->setObjectName(QStringLiteral("effectList"));
     effectList->setStyleSheet(QStringLiteral(
         "QListWidget { border: 1px solid #30363d; border-radius: 8px; padding: 4px; }"));
+    // Owned effects show green although the sheets colour every item.
+    effectList->setItemDelegate(new ItemColourDelegate(effectList));
     layout->addWidget(effectList, 1);
     connect(effectList, &QListWidget::itemClicked, this, &ShopDialog::onItemClicked);
+    effectList->installEventFilter(this);
 
     statusLabel = new QLabel(this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
@@ -60,6 +66,8 @@ void ShopDialog::setupUi()
 
     closeButton = new QPushButton(QStringLiteral("关闭"), this);
     closeButton->setObjectName(QStringLiteral("secondaryButton"));
+    // Return belongs to the list; only pressing "关闭" itself closes.
+    closeButton->setAutoDefault(false);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
     layout->addWidget(closeButton);
 }
@@ -106,10 +114,25 @@ void ShopDialog::onItemClicked(QListWidgetItem *item)
                          QStringLiteral("您的金币不足，请先兑换金币!"), QMessageBox::Ok);
 }
 
+bool ShopDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    // Return or Enter on the selected item buys it as a click does. Taken here rather than from
+    // itemActivated, which a double click (or a single click on some desktops) emits as well,
+    // on top of the clicks.
+    if (watched == effectList && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && effectList->currentItem()) {
+            onItemClicked(effectList->currentItem());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void ShopDialog::onBuyEffect(bool success, const QJsonObject &data, const QString &error)
 {
     if (success) {
-        const int newGold = data.value(QStringLiteral("new_gold")).toInt(0);
+        const qint64 newGold = data.value(QStringLiteral("new_gold")).toInteger(0);
         const QString effectName = data.value(QStringLiteral("effect_name")).toString();
         authManager->updateStats(authManager->clicks(), newGold, authManager->balance());
         updateGoldLabel();

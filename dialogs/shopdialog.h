@@ -27,6 +27,9 @@ public:
 
     void loadEffects();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private slots:
     void onItemClicked(QListWidgetItem *item);
     void onBuyEffect(bool success, const QJsonObject &data, const QString &error);

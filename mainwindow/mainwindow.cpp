@@ -8,6 +8,7 @@
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
@@ -27,6 +28,8 @@
 #include <QUuid>
 #include <QVBoxLayout>
 
+#include <limits>
+
 namespace {
 
 // Server and network texts are shown as they are, never interpreted as markup.
@@ -35,6 +38,12 @@ void warnPlain(QWidget *parent, const QString &title, const QString &text)
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+// The input dialog holds an int: one operation takes at most 2,147,483,647 clicks.
+int inputLimit(qint64 available)
+{
+    return int(qMin<qint64>(available, std::numeric_limits<int>::max()));
 }
 
 QString balanceText(double value)
@@ -141,6 +150,15 @@ void MainWindow::setupUi()
     themeButton = addButton("切换主题", "funcButton", &MainWindow::onToggleTheme);
     logoutButton = addButton("退出登录", "dangerButton", &MainWindow::onLogout);
     mainLayout->addLayout(functionRow, 0);
+
+    auto *quitAction = new QAction(this);
+    // Ctrl+Q also where the platform names no standard quit key (the Windows scheme has none).
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (!quitKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Q)))
+        quitKeys.append(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quitAction->setShortcuts(quitKeys);
+    connect(quitAction, &QAction::triggered, this, &QWidget::close);
+    addAction(quitAction);
 
     statusBar()->setObjectName("statusBar");
     statusBar()->setStyleSheet("QStatusBar { background-color: #161b22; }");
@@ -259,8 +277,8 @@ void MainWindow::sendBatch(int count, bool tracked)
             if (tracked)
                 self->syncing = false;
             if (success) {
-                const int total = data.value("total_clicks").toInt(0);
-                const int gold = data.value("gold").toInt(0);
+                const qint64 total = data.value("total_clicks").toInteger(0);
+                const qint64 gold = data.value("gold").toInteger(0);
                 self->unconfirmedClicks = qMax(0, self->unconfirmedClicks - count);
                 self->authManager->updateClicksAndGold(total, gold);
                 self->updateStatsDisplay();
@@ -301,8 +319,8 @@ void MainWindow::onFetchStatsDone(bool success, const QJsonObject &data, const Q
         return;
     }
 
-    const int total = data.value("total_clicks").toInt(0);
-    const int gold = data.value("gold").toInt(0);
+    const qint64 total = data.value("total_clicks").toInteger(0);
+    const qint64 gold = data.value("gold").toInteger(0);
     QString balance = QStringLiteral("0");
     if (data.contains("balance"))
         balance = balanceText(data.value("balance").toDouble(0));
@@ -331,7 +349,7 @@ void MainWindow::onFetchStatsDone(bool success, const QJsonObject &data, const Q
 void MainWindow::onExchangeGold()
 {
     forceSync();
-    const int available = authManager->clicks();
+    const qint64 available = authManager->clicks();
     if (available < 1) {
         QMessageBox::warning(this, "兑换金币", "您没有可兑换的点击数!", QMessageBox::Ok);
         return;
@@ -347,7 +365,7 @@ void MainWindow::onExchangeGold()
         this, "兑换金币",
         QStringLiteral("您当前有 %1 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:")
             .arg(available),
-        qMin(available, 100), 100, available, 100, &ok);
+        int(qMin<qint64>(available, 100)), 100, inputLimit(available), 100, &ok);
     if (!ok)
         return;
     const auto answer = QMessageBox::question(
@@ -358,29 +376,31 @@ void MainWindow::onExchangeGold()
         return;
 
     QPointer<MainWindow> self(this);
-    apiClient->exchangeGold(amount,
-                            [self](bool success, const QJsonObject &data, const QString &error) {
-                                if (!self)
-                                    return;
-                                if (!success) {
-                                    warnPlain(self, "兑换失败", error);
-                                    return;
-                                }
-                                const int newGold = data.value("new_gold").toInt(0);
-                                const int remaining = data.value("remaining_clicks").toInt(0);
-                                // "+N" is what the player gained, not the new total.
-                                const int gained = qMax(0, newGold - self->authManager->gold());
-                                self->authManager->updateClicksAndGold(remaining, newGold);
-                                self->updateStatsDisplay();
-                                self->showToast(QStringLiteral("兑换成功: +%1 金币").arg(gained));
-                                self->loadUserStats();
-                            });
+    apiClient->exchangeGold(amount, [self, amount](bool success, const QJsonObject &data,
+                                                   const QString &error) {
+        if (!self)
+            return;
+        if (!success) {
+            warnPlain(self, "兑换失败", error);
+            return;
+        }
+        const qint64 newGold = data.value("new_gold").toInteger(0);
+        const qint64 remaining = data.value("remaining_clicks").toInteger(0);
+        // "+N" is what this exchange gained: other replies may have brought the new gold
+        // already, so it cannot be read off the figures shown now.
+        const QJsonValue reported = data.value("gold_gained");
+        const qint64 gained = reported.isDouble() ? reported.toInteger(amount / 100) : amount / 100;
+        self->authManager->updateClicksAndGold(remaining, newGold);
+        self->updateStatsDisplay();
+        self->showToast(QStringLiteral("兑换成功: +%1 金币").arg(gained));
+        self->loadUserStats();
+    });
 }
 
 void MainWindow::onDepositToBank()
 {
     forceSync();
-    const int available = authManager->clicks();
+    const qint64 available = authManager->clicks();
     if (available < 1) {
         QMessageBox::warning(this, "存入银行", "您没有点击数可存入!\n请先点击获取点击数。",
                              QMessageBox::Ok);
@@ -392,14 +412,14 @@ void MainWindow::onDepositToBank()
         this, "存入银行",
         QStringLiteral("您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:")
             .arg(available),
-        qMin(available, 10), 1, available, 1, &ok);
+        int(qMin<qint64>(available, 10)), 1, inputLimit(available), 1, &ok);
     if (!ok)
         return;
     const auto answer =
         QMessageBox::question(this, "确认存入",
                               QStringLiteral("将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?")
                                   .arg(amount)
-                                  .arg(amount * 10),
+                                  .arg(qint64(amount) * 10),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
@@ -414,8 +434,8 @@ void MainWindow::onDepositToBank()
                 return;
             }
             const QString balance = balanceText(data.value("new_bank_balance").toDouble(0));
-            const int remaining = data.value("remaining_clicks").toInt(0);
-            const int yuan = data.value("yuan_converted").toInt(0);
+            const qint64 remaining = data.value("remaining_clicks").toInteger(0);
+            const qint64 yuan = data.value("yuan_converted").toInteger(0);
             self->authManager->updateStats(remaining, self->authManager->gold(), balance);
             self->statsLoaded = true;
             self->updateStatsDisplay();
@@ -436,6 +456,9 @@ void MainWindow::applyTheme()
         file.close();
     }
     themeButton->setText(dark ? "浅色主题" : "深色主题");
+    // An explicit minimum size overrides the layout's: keep the window wide enough for every
+    // function button's whole label in this theme's font.
+    setMinimumSize(QSize(640, 480).expandedTo(QSize(centralWidget()->sizeHint().width(), 0)));
     showToast(QStringLiteral("已切换到%1主题").arg(dark ? "深色" : "浅色"));
 }
 

@@ -39,22 +39,22 @@ void AuthManager::handleLoginResponse(const QJsonObject &data)
     m_token = data.value("token").toString();
     m_userId = idText(data.value("user_id"));
     m_balance = QString::number(data.value("balance").toDouble(0), 'f', 0);
-    m_gold = qRound(data.value("gold").toDouble(0));
+    m_gold = qRound64(data.value("gold").toDouble(0));
     const QJsonValue clicks = data.value("clicks");
-    m_clicks = clicks.isDouble() ? clicks.toInt(0) : data.value("total_clicks").toInt(0);
+    m_clicks = clicks.isDouble() ? clicks.toInteger(0) : data.value("total_clicks").toInteger(0);
     m_loggedIn = true;
     saveSession();
     emit loginSuccess(m_username);
 }
 
-void AuthManager::updateStats(int clicks, int gold, const QString &balance)
+void AuthManager::updateStats(qint64 clicks, qint64 gold, const QString &balance)
 {
     m_clicks = clicks;
     m_gold = gold;
     m_balance = balance;
 }
 
-void AuthManager::updateClicksAndGold(int clicks, int gold)
+void AuthManager::updateClicksAndGold(qint64 clicks, qint64 gold)
 {
     m_clicks = clicks;
     m_gold = gold;

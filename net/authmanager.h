@@ -21,15 +21,16 @@ public:
     QString token() const { return m_token; }
     QString userId() const { return m_userId; }
     QString balance() const { return m_balance; }
-    int gold() const { return m_gold; }
-    int clicks() const { return m_clicks; }
+    // Counts are 64-bit: long-time players pass 2^31 clicks.
+    qint64 gold() const { return m_gold; }
+    qint64 clicks() const { return m_clicks; }
 
     // Reads "auth/token" from the store now, not the in-memory token.
     QString savedToken() const;
 
     void handleLoginResponse(const QJsonObject &data);
-    void updateStats(int clicks, int gold, const QString &balance);
-    void updateClicksAndGold(int clicks, int gold);
+    void updateStats(qint64 clicks, qint64 gold, const QString &balance);
+    void updateClicksAndGold(qint64 clicks, qint64 gold);
     void setUsername(const QString &name);
     void setToken(const QString &token);
     void logout();
@@ -51,8 +52,8 @@ private:
     QString m_token;
     QString m_userId;
     QString m_balance = QStringLiteral("0");
-    int m_gold = 0;
-    int m_clicks = 0;
+    qint64 m_gold = 0;
+    qint64 m_clicks = 0;
     bool m_loggedIn = false;
     mutable QSettings m_settings;
 };

@@ -211,12 +211,15 @@ bool GameService::isValidPassword(const QString &password)
     return !password.isEmpty() && password.size() <= kMaxPasswordLength;
 }
 
-GameService::AddUserResult GameService::addUser(const QString &name, const QString &password)
+GameService::AddUserResult GameService::addUser(const QString &name, const QString &password,
+                                                qint64 clicks)
 {
     if (!isValidUsername(name))
         return AddUserResult::InvalidName;
     if (!isValidPassword(password))
         return AddUserResult::InvalidPassword;
+    if (clicks < 0)
+        return AddUserResult::Failed;
     const QString hash = passwordHash(password);
 
     GameDatabase::Transaction transaction(m_db);
@@ -232,9 +235,9 @@ GameService::AddUserResult GameService::addUser(const QString &name, const QStri
     }
     const qint64 at = now();
     QSqlQuery insert(m_db.connection());
-    insert.prepare(QStringLiteral("INSERT INTO users (username, password_hash, last_click_ms,"
-                                  " created_ms) VALUES (?, ?, ?, ?)"));
-    if (!run(insert, "adding an account", {name, hash, at, at}))
+    insert.prepare(QStringLiteral("INSERT INTO users (username, password_hash, clicks,"
+                                  " last_click_ms, created_ms) VALUES (?, ?, ?, ?, ?)"));
+    if (!run(insert, "adding an account", {name, hash, clicks, at, at}))
         return AddUserResult::Failed;
     return transaction.commit() ? AddUserResult::Added : AddUserResult::Failed;
 }

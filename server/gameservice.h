@@ -61,7 +61,9 @@ public:
         InvalidPassword,
         Failed
     };
-    AddUserResult addUser(const QString &name, const QString &password);
+    // `clicks`: the new account's starting balance of unspent clicks (not counted as made, so
+    // not in the ranking). An existing account is left as it is.
+    AddUserResult addUser(const QString &name, const QString &password, qint64 clicks = 0);
     // 1 to 32 characters, no control characters, no blanks at either end.
     static bool isValidUsername(const QString &name);
     static bool isValidPassword(const QString &password);

@@ -56,9 +56,13 @@ int addUser(GameService &service, const ServerOptions &options)
     QString password = options.newUserPassword;
     if (password == QLatin1String("-"))
         password = QTextStream(stdin).readLine();
-    switch (service.addUser(options.newUserName, password)) {
+    switch (service.addUser(options.newUserName, password, options.newUserClicks)) {
     case GameService::AddUserResult::Added:
-        say(QStringLiteral("added account %1").arg(options.newUserName));
+        say(options.newUserClicks > 0
+                ? QStringLiteral("added account %1 with %2 clicks")
+                      .arg(options.newUserName)
+                      .arg(options.newUserClicks)
+                : QStringLiteral("added account %1").arg(options.newUserName));
         return Ok;
     case GameService::AddUserResult::Exists:
         complain(QStringLiteral("the account %1 exists already; left unchanged")

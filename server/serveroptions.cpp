@@ -45,8 +45,13 @@ ServerOptions::Outcome ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("Anti-cheat allowance: clicks credited per second since an account's "
                        "previous batch (default 30; 0 lifts the per-second limit)."),
         QStringLiteral("N"), QStringLiteral("30"));
+    const QCommandLineOption clicksOption(
+        QStringLiteral("clicks"),
+        QStringLiteral("With --add-user: the new account starts with N clicks to spend (default "
+                       "0). An existing account is not topped up."),
+        QStringLiteral("N"), QStringLiteral("0"));
     parser.addOptions({portOption, bindOption, dataOption, certOption, keyOption, addUserOption,
-                       clickRateOption});
+                       clicksOption, clickRateOption});
     parser.addPositionalArgument(QStringLiteral("PASSWORD"),
                                  QStringLiteral("Password of the account --add-user adds."),
                                  QStringLiteral("[PASSWORD]"));
@@ -103,6 +108,14 @@ ServerOptions::Outcome ServerOptions::parse(const QStringList &arguments)
         }
         newUserName = parser.value(addUserOption);
         newUserPassword = positional.first();
+        newUserClicks = parser.value(clicksOption).toLongLong(&ok);
+        if (!ok || newUserClicks < 0) {
+            m_error = QStringLiteral("--clicks needs a whole number of at least 0");
+            return Outcome::Error;
+        }
+    } else if (parser.isSet(clicksOption)) {
+        m_error = QStringLiteral("--clicks goes with --add-user");
+        return Outcome::Error;
     } else if (!positional.isEmpty()) {
         m_error = QStringLiteral("unexpected argument \"%1\"").arg(positional.first());
         return Outcome::Error;

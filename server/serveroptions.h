@@ -32,7 +32,8 @@ public:
     double clickRate = 30.0;
     bool addUser = false;
     QString newUserName;
-    QString newUserPassword; // "-": read the password from standard input
+    QString newUserPassword;  // "-": read the password from standard input
+    qint64 newUserClicks = 0; // starting clicks of the account --add-user adds
 
 private:
     QString m_error;

@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
+#include <QDir>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -204,7 +205,22 @@ int main(int argc, char **argv)
     // No application object: raster painting without text needs no platform plugin, so the
     // build works without a display and without the offscreen plugin.
     // "<output.ico>" writes the window icon; "--png <size> <output.png>" one picture for the
-    // desktop's icon theme.
+    // desktop's icon theme; "--hicolor <folder>" every size of the icon as the theme lays them
+    // out (<folder>/<N>x<N>/apps/taptempest.png).
+    if (argc == 3 && QByteArray(argv[1]) == "--hicolor") {
+        const QString folder = QString::fromLocal8Bit(argv[2]);
+        for (int size : kSizes) {
+            const QString dir = QStringLiteral("%1/%2x%2/apps").arg(folder).arg(size);
+            const QByteArray png = pngEntry(drawIcon(size));
+            QSaveFile file(dir + QStringLiteral("/taptempest.png"));
+            if (png.isEmpty() || !QDir().mkpath(dir) || !file.open(QIODevice::WriteOnly) ||
+                file.write(png) != png.size() || !file.commit()) {
+                std::fprintf(stderr, "could not write the %d px icon under %s\n", size, argv[2]);
+                return 1;
+            }
+        }
+        return 0;
+    }
     if (argc == 4 && QByteArray(argv[1]) == "--png") {
         const int size = QByteArray(argv[2]).toInt();
         const QByteArray png = size > 0 ? pngEntry(drawIcon(size)) : QByteArray();
@@ -217,7 +233,9 @@ int main(int argc, char **argv)
         return 0;
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output.ico> | --png <size> <output.png>\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s <output.ico> | --png <size> <output.png> | --hicolor <folder>\n",
+                     argv[0]);
         return 2;
     }
     const QByteArray ico = buildIco();

@@ -7,11 +7,16 @@
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
+#include <QColorDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStyle>
+#include <QTranslator>
 
 #include <csignal>
 #include <memory>
@@ -119,6 +124,41 @@ private slots:
         QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
         QCOMPARE(QApplication::style()->name().toLower(), QString("fusion"));
         QVERIFY(!QGuiApplication::windowIcon().isNull());
+        // The desktop matches the windows to the installed entry and its icon.
+        QCOMPARE(QGuiApplication::desktopFileName(), QString("taptempest"));
+    }
+
+    // Qt's own texts are in Chinese like the rest of the game, whatever the desktop's language.
+    void qtsOwnTextsAreChinese()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        Application::prepare(*qApp);
+        Application::prepare(*qApp); // a second start-up adds no second translation
+        QCOMPARE(qApp->findChildren<QTranslator *>().size(), 1);
+
+        QMessageBox box(QMessageBox::Question, "t", "x",
+                        QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes | QMessageBox::No);
+        const QString ok = box.button(QMessageBox::Ok)->text();
+        QVERIFY2(ok != "OK" && ok != "&OK", qPrintable(ok));
+        QCOMPARE(ok, QString("确定"));
+        for (auto standard : {QMessageBox::Cancel, QMessageBox::Yes, QMessageBox::No}) {
+            // "是(&Y)": the mnemonic aside, no Latin letters.
+            QString text = box.button(standard)->text();
+            text.remove(QRegularExpression("\\(&.\\)"));
+            QVERIFY2(!text.isEmpty() && !text.contains(QRegularExpression("[A-Za-z]")),
+                     qPrintable(box.button(standard)->text()));
+        }
+
+        QColorDialog colours;
+        QStringList english;
+        for (QLabel *label : colours.findChildren<QLabel *>())
+            if (label->text().contains("Basic colors") || label->text().contains("Custom colors"))
+                english << label->text();
+        for (QPushButton *button : colours.findChildren<QPushButton *>())
+            if (button->text().contains("Pick Screen Color"))
+                english << button->text();
+        QVERIFY2(english.isEmpty(), qPrintable(english.join(", ")));
+        QLocale::setDefault(QLocale::system());
     }
 
     void styleSheets()

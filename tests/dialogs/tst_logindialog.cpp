@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 
 #include <memory>
 
@@ -166,6 +167,52 @@ private slots:
         QTest::keyClick(field("passwordEdit"), Qt::Key_Enter, Qt::KeypadModifier);
         QTRY_COMPARE(peer->requests.size(), 2);
         QVERIFY(dialog->isVisible());
+    }
+
+    // Keys as a player types them: the dialog is the active window and the key goes where the
+    // focus is.
+    void returnInTheNameFieldNeverCancels()
+    {
+        QApplication::setActiveWindow(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        field("usernameEdit")->setFocus();
+        QSignalSpy rejected(dialog.data(), &QDialog::rejected);
+        QTest::keyClicks(QApplication::focusWidget(), "alice");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(rejected.count(), 0);
+        // With the password still empty, Return went on to the password field.
+        QCOMPARE(QApplication::focusWidget(), field("passwordEdit"));
+        QVERIFY(peer->requests.isEmpty());
+
+        peer->setFallback(ScriptedResponse::noAnswer());
+        QTest::keyClicks(QApplication::focusWidget(), "pw");
+        field("usernameEdit")->setFocus();
+        // Both filled: Return in the name field logs in, keypad Enter too.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_COMPARE(peer->requests.size(), 1);
+        QCOMPARE(peer->requests[0].json().value("username").toString(), QString("alice"));
+        QCOMPARE(peer->requests[0].json().value("password").toString(), QString("pw"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+        QTRY_COMPARE(peer->requests.size(), 2);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(field("usernameEdit")->text(), QString("alice"));
+    }
+
+    void escapeAndTheCloseButtonStillCancel()
+    {
+        QApplication::setActiveWindow(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        QSignalSpy rejected(dialog.data(), &QDialog::rejected);
+        field("usernameEdit")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(rejected.count(), 1);
+
+        dialog->show();
+        QVERIFY(dialog->close());
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(rejected.count(), 2);
     }
 
     void cancelRejects()

@@ -1,6 +1,7 @@
 #include "dialogs/rankingdialog.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "support/rendering.h"
 #include "support/scriptedclient.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
@@ -50,6 +51,9 @@ private slots:
     void cleanup();
 
     void showsRowsWithRanksAndMedals();
+    void countsBeyond32BitsShowInFull();
+    void medalColoursShow_data();
+    void medalColoursShow();
     void reloadsShowExactlyTheirRows();
     void chosenLimitIsSent();
     void failureKeepsRowsAndEnablesRefresh();
@@ -139,6 +143,54 @@ void TestRankingDialog::showsRowsWithRanksAndMedals()
     QCOMPARE(t->item(0, 0)->textAlignment(), int(Qt::AlignCenter));
     QCOMPARE(t->item(0, 2)->textAlignment(), int(Qt::AlignRight | Qt::AlignVCenter));
     QCOMPARE(t->editTriggers(), QAbstractItemView::NoEditTriggers);
+}
+
+void TestRankingDialog::countsBeyond32BitsShowInFull()
+{
+    peer->enqueue(
+        rankingReply({QJsonObject{{"username", "whale"}, {"total_clicks", Q_INT64_C(9000000000)}},
+                      QJsonObject{{"username", "bob"}, {"total_clicks", 300001}},
+                      QJsonObject{{"username", "eve"}, {"total_clicks", "12"}}}));
+    RankingDialog dialog(api.get());
+    dialog.show();
+    QTRY_COMPARE(status(&dialog)->text(), QStringLiteral("显示 3 条记录"));
+    QCOMPARE(cell(&dialog, 0, 2), QStringLiteral("9000000000"));
+    QCOMPARE(cell(&dialog, 1, 2), QStringLiteral("300001"));
+    // Not a number: 0, as for a missing count.
+    QCOMPARE(cell(&dialog, 2, 2), QStringLiteral("0"));
+}
+
+void TestRankingDialog::medalColoursShow_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("dark") << true;
+    QTest::newRow("light") << false;
+}
+
+// The sheets colour every cell; the medal colours of ranks 1 to 3 must still show.
+void TestRankingDialog::medalColoursShow()
+{
+    QFETCH(bool, dark);
+    rendering::applyThemeSheet(dark);
+    peer->enqueue(rankingReply(players(5)));
+    RankingDialog dialog(api.get());
+    dialog.resize(420, 520);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTRY_COMPARE(status(&dialog)->text(), QStringLiteral("显示 5 条记录"));
+    QTableWidget *t = table(&dialog);
+    t->clearSelection();
+
+    const QImage image = rendering::render(t->viewport());
+    auto rankCell = [t](int row) { return t->visualItemRect(t->item(row, 0)); };
+    const QColor gold("#ffd700"), bronze("#cd7f32");
+    QVERIFY(rendering::pixelsNear(image, rankCell(0), gold) > 5);
+    QVERIFY(rendering::pixelsNear(image, rankCell(2), bronze) > 5);
+    QCOMPARE(rendering::pixelsNear(image, rankCell(3), gold), 0);
+    QCOMPARE(rendering::pixelsNear(image, rankCell(3), bronze), 0);
+    // Only the rank cell: the name beside it keeps the sheet's colour.
+    QCOMPARE(rendering::pixelsNear(image, t->visualItemRect(t->item(0, 1)), gold), 0);
+    qApp->setStyleSheet(QString());
 }
 
 void TestRankingDialog::reloadsShowExactlyTheirRows()

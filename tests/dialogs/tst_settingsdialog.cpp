@@ -1,11 +1,14 @@
 #include "dialogs/settingsdialog.h"
 #include "feedback/effectmanager.h"
 #include "net/authmanager.h"
+#include "support/rendering.h"
 #include "support/testenv.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -119,6 +122,8 @@ private slots:
     void resetThenCancelSwitchesEffectsOffOnly();
     void storedValuesOutOfRangeAreClamped();
     void choosingColours();
+    void effectListReadableAndWithoutSidewaysScrolling_data();
+    void effectListReadableAndWithoutSidewaysScrolling();
 
 private:
     template <typename T> T *child(QWidget *dialog, const char *name)
@@ -383,4 +388,60 @@ void TestSettingsDialog::choosingColours()
 }
 
 TAPTEMPEST_TEST_MAIN(TestSettingsDialog)
+void TestSettingsDialog::effectListReadableAndWithoutSidewaysScrolling_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("dark") << true;
+    QTest::newRow("light") << false;
+}
+
+void TestSettingsDialog::effectListReadableAndWithoutSidewaysScrolling()
+{
+    QFETCH(bool, dark);
+    rendering::applyThemeSheet(dark);
+    AuthManager auth;
+    EffectManager effects;
+    SettingsDialog dialog(&auth, &effects);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.size(), QSize(520, 750));
+    auto *area = child<QScrollArea>(&dialog, "effectsScrollArea");
+    QWidget *container = child<QWidget>(&dialog, "effectsContainer");
+
+    // All three columns fit: nothing to scroll sideways, and no box is squeezed below what its
+    // text needs. A shortened text keeps the whole one as its tool tip.
+    QTRY_VERIFY(container->width() <= area->viewport()->width());
+    QVERIFY(!area->horizontalScrollBar()->isVisible());
+    int shortened = 0;
+    for (int id = 1; id <= EffectManager::effectCount(); ++id) {
+        QCheckBox *box = effectBox(&dialog, id);
+        const QString full = QStringLiteral("%1 (%2 金币)")
+                                 .arg(EffectManager::effectName(id))
+                                 .arg(EffectManager::effectPrice(id));
+        QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(full));
+        QVERIFY2(box->geometry().right() < area->viewport()->width(), qPrintable(full));
+        if (box->text() != full) {
+            ++shortened;
+            QVERIFY2(box->text().endsWith(QChar(0x2026)), qPrintable(box->text()));
+            QVERIFY(full.startsWith(box->text().chopped(1)));
+            QCOMPARE(box->toolTip(), full);
+        } else {
+            QVERIFY(box->toolTip().isEmpty());
+        }
+    }
+    QVERIFY(shortened < EffectManager::effectCount() / 2);
+
+    // Behind the boxes is the theme's colour, so their text reads as well as the rest.
+    const QImage image = rendering::render(&dialog);
+    QCheckBox *star = effectBox(&dialog, 1);
+    const QColor text = star->palette().color(star->foregroundRole());
+    const QColor behind = image.pixelColor(container->mapTo(&dialog, QPoint(3, 3)));
+    const QColor besideList = image.pixelColor(area->mapTo(&dialog, QPoint(-4, 4)));
+    QVERIFY2(rendering::contrast(text, behind) >= 4.5,
+             qPrintable(QStringLiteral("%1 on %2").arg(text.name(), behind.name())));
+    QVERIFY2(rendering::contrast(behind, besideList) < 1.5,
+             qPrintable(QStringLiteral("%1 beside %2").arg(behind.name(), besideList.name())));
+    qApp->setStyleSheet(QString());
+}
+
 #include "tst_settingsdialog.moc"

@@ -2,6 +2,7 @@
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "support/referenceserver.h"
+#include "support/rendering.h"
 #include "support/scriptedclient.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
@@ -106,6 +107,9 @@ private slots:
     void purchaseUpdatesGoldBeforeListReloads();
     void failedLoadKeepsOldList();
     void closingWithPurchasePendingTouchesNothing();
+    void returnOnTheSelectedItemBuysIt();
+    void ownedEffectsShowGreen_data();
+    void ownedEffectsShowGreen();
     // Last: it switches the process to trusting the reference server's certificate.
     void buyingFromReferenceServer();
 
@@ -372,6 +376,77 @@ void TestShopDialog::closingWithPurchasePendingTouchesNothing()
     QCOMPARE(auth->gold(), 5);
     QCOMPARE(peer->requestsFor("effects/list").size(), 1);
     QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestShopDialog::returnOnTheSelectedItemBuysIt()
+{
+    peer->setHandler([](const RecordedRequest &request) {
+        if (request.action() == "buy_effect")
+            return ScriptedResponse::noAnswer();
+        return effectsReply({effect(1, "effect-star", "星星", 10, true),
+                             effect(2, "effect-heart", "爱心", 7, false)});
+    });
+    auth->updateStats(0, 10, "0");
+    auto dialog = openShop();
+    QVERIFY(dialog);
+    QTRY_COMPARE(list(dialog.get())->count(), 2);
+    QApplication::setActiveWindow(dialog.get());
+    QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+    QListWidget *l = list(dialog.get());
+    l->setFocus();
+
+    // On an owned item: the same notice as a click, and the shop stays open.
+    l->setCurrentRow(0);
+    SeenBox owned;
+    answerNextBox(&owned);
+    QTest::keyClick(l, Qt::Key_Return);
+    QVERIFY(owned.seen);
+    QCOMPARE(owned.text, QStringLiteral("您已经拥有此特效!"));
+    QVERIFY(dialog->isVisible());
+
+    // On one to buy: the purchase goes out, keypad Enter as well.
+    l->setCurrentRow(1);
+    QTest::keyClick(l, Qt::Key_Return);
+    QTRY_COMPARE(peer->requestsFor("buy_effect").size(), 1);
+    QCOMPARE(peer->requestsFor("buy_effect")[0].json().value("effect_id").toInt(), 2);
+    QTest::keyClick(l, Qt::Key_Enter, Qt::KeypadModifier);
+    QTRY_COMPARE(peer->requestsFor("buy_effect").size(), 2);
+    QVERIFY(dialog->isVisible());
+}
+
+void TestShopDialog::ownedEffectsShowGreen_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("dark") << true;
+    QTest::newRow("light") << false;
+}
+
+// The sheets colour every list item; the green of an owned effect must still show.
+void TestShopDialog::ownedEffectsShowGreen()
+{
+    QFETCH(bool, dark);
+    rendering::applyThemeSheet(dark);
+    peer->enqueue(effectsReply({effect(1, "effect-star", "星星星星", 10, true),
+                                effect(2, "effect-heart", "爱心爱心", 7, false)}));
+    auto dialog = openShop();
+    QVERIFY(dialog);
+    QListWidget *l = list(dialog.get());
+    QTRY_COMPARE(l->count(), 2);
+    l->clearSelection();
+    l->setCurrentRow(-1);
+
+    const QImage image = rendering::render(l->viewport());
+    const QColor green("#2ea043");
+    const int ownedGreen = rendering::pixelsNear(image, l->visualItemRect(l->item(0)), green);
+    const int otherGreen = rendering::pixelsNear(image, l->visualItemRect(l->item(1)), green);
+    QVERIFY2(ownedGreen > 20, qPrintable(QString::number(ownedGreen)));
+    QCOMPARE(otherGreen, 0);
+
+    // Selected, it takes the sheet's selection colours like any other item.
+    l->setCurrentRow(0);
+    const QImage selected = rendering::render(l->viewport());
+    QCOMPARE(rendering::pixelsNear(selected, l->visualItemRect(l->item(0)), green), 0);
+    qApp->setStyleSheet(QString());
 }
 
 void TestShopDialog::buyingFromReferenceServer()

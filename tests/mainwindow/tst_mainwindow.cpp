@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QJsonArray>
 #include <QLabel>
+#include <QLayout>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
@@ -24,7 +25,7 @@ namespace {
 // action can be overridden with queued responses.
 struct FakeGame
 {
-    int clicks = 1000;
+    qint64 clicks = 1000;
     int gold = 7;
     double balance = 120;
     bool failClicks = false;
@@ -386,6 +387,42 @@ private slots:
         QTRY_COMPARE(shown("goldLabel"), QString("10"));
     }
 
+    void exchangeToastNamesTheGainWhateverArrivedFirst_data()
+    {
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::addColumn<QString>("expected");
+        const QJsonObject plain{{"new_gold", 10}, {"remaining_clicks", 50}};
+        QJsonObject reported = plain;
+        reported.insert("gold_gained", 3);
+        QJsonObject reportedOdd = plain;
+        reportedOdd.insert("gold_gained", 4);
+        QTest::newRow("amount sent") << plain << "兑换成功: +3 金币";
+        QTest::newRow("server's figure") << reported << "兑换成功: +3 金币";
+        QTest::newRow("server's figure wins") << reportedOdd << "兑换成功: +4 金币";
+    }
+
+    void exchangeToastNamesTheGainWhateverArrivedFirst()
+    {
+        QFETCH(QJsonObject, reply);
+        QFETCH(QString, expected);
+        game->clicks = 350;
+        openWindow();
+        game->overrides["exchange"].enqueue(ScriptedResponse::noAnswer());
+        ModalScript script;
+        script.then(ModalScript::enterInt(300));
+        script.then(ModalScript::press(QMessageBox::Yes));
+        QTest::mouseClick(button("兑换金币"), Qt::LeftButton);
+        QTRY_COMPARE(peer->heldCount(), 1);
+        // A statistics reply brings the new gold before the exchange reply does.
+        game->clicks = 50;
+        game->gold = 10;
+        window->loadUserStats();
+        QTRY_COMPARE(shown("goldLabel"), QString("10"));
+        peer->releaseHeld(ScriptedResponse::ok(reply));
+        QTRY_COMPARE(toast(), expected);
+        QCOMPARE(shown("goldLabel"), QString("10"));
+    }
+
     void exchangeCancelledOrDeclinedSendsNothing()
     {
         game->clicks = 300;
@@ -470,6 +507,64 @@ private slots:
         QTRY_COMPARE(peer->requestsFor("stats").size(), 2);
     }
 
+    // Long-time players pass 2^31 clicks: every figure and dialog shows the whole number, and one
+    // operation takes at most what the input dialog can hold.
+    void countsBeyond32Bits()
+    {
+        game->clicks = 9000000000;
+        game->gold = 0;
+        openWindow();
+        QCOMPARE(shown("clicksLabel"), QString("9000000000"));
+
+        ModalScript script;
+        auto exchange = script.then(ModalScript::reject());
+        QTest::mouseClick(button("兑换金币"), Qt::LeftButton);
+        QVERIFY(exchange->seen);
+        QCOMPARE(exchange->className, QString("QInputDialog"));
+        QCOMPARE(exchange->text,
+                 QString("您当前有 9000000000 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:"));
+        QCOMPARE(exchange->intValue, 100);
+        QCOMPARE(exchange->intMaximum, 2147483647);
+
+        game->overrides["deposit"].enqueue(ScriptedResponse::ok(
+            QJsonObject{{"new_bank_balance", 21474836470.0},
+                        {"remaining_clicks", Q_INT64_C(9000000000) - 2147483647},
+                        {"yuan_converted", Q_INT64_C(21474836470)}}));
+        game->statsHeld = true;
+        auto input = script.then(ModalScript::enterInt(2147483647));
+        auto confirm = script.then(ModalScript::press(QMessageBox::Yes));
+        QTest::mouseClick(button("存入银行"), Qt::LeftButton);
+        QCOMPARE(input->intValue, 10);
+        QCOMPARE(input->intMaximum, 2147483647);
+        QCOMPARE(confirm->text,
+                 QString("将 2147483647 点击数存入 CoinVale\n获得 21474836470 元存款\n是否确定?"));
+        QTRY_COMPARE(toast(), QString("存入成功: +21474836470 元"));
+        QCOMPARE(peer->requestsFor("deposit")[0].json().value("clicks_amount").toInteger(),
+                 2147483647);
+        QCOMPARE(shown("clicksLabel"), QString("6852516353"));
+        QCOMPARE(shown("bankLabel"), QString("21474836470 元"));
+    }
+
+    void clickAndStatisticsRepliesBeyond32Bits()
+    {
+        game->clicks = 4294967296; // 2^32: wraps to 0 as a 32-bit int
+        game->gold = 0;
+        openWindow();
+        restartSyncTick();
+        click(20);
+        QTRY_COMPARE(shown("clicksLabel"), QString("4294967316"));
+        QTRY_COMPARE(batches(), QList<int>{20});
+        QTRY_COMPARE(toast(), QString("已同步到服务器"));
+        QCOMPARE(shown("clicksLabel"), QString("4294967316"));
+
+        // A count that is no integer still reads as 0.
+        game->overrides["stats"].enqueue(ScriptedResponse::ok(
+            QJsonObject{{"total_clicks", "4294967316"}, {"gold", 12.5}, {"username", "alice"}}));
+        window->loadUserStats();
+        QTRY_COMPARE(shown("clicksLabel"), QString("0"));
+        QCOMPARE(shown("goldLabel"), QString("0"));
+    }
+
     void depositWithoutClicksOrRefused()
     {
         game->clicks = 0;
@@ -507,6 +602,33 @@ private slots:
         QCOMPARE(toast(), QString("已切换到深色主题"));
     }
 
+    // At the smallest size the window allows, every function button still shows its whole
+    // label, in both themes.
+    void functionLabelsWholeAtTheMinimumSize()
+    {
+        openWindow();
+        for (int round = 0; round < 2; ++round) {
+            window->resize(window->minimumSize());
+            QTRY_COMPARE(window->size(), window->minimumSize());
+            QVERIFY(window->minimumWidth() >= 640);
+            QCOMPARE(window->minimumHeight(), 480);
+            window->centralWidget()->layout()->activate();
+            int buttons = 0;
+            for (QPushButton *b : window->findChildren<QPushButton *>()) {
+                if (b->objectName() != "funcButton" && b->objectName() != "dangerButton")
+                    continue;
+                ++buttons;
+                QVERIFY2(b->width() >= b->sizeHint().width(),
+                         qPrintable(QStringLiteral("%1: %2 < %3")
+                                        .arg(b->text())
+                                        .arg(b->width())
+                                        .arg(b->sizeHint().width())));
+            }
+            QCOMPARE(buttons, 7);
+            QTest::mouseClick(button(round == 0 ? "浅色主题" : "深色主题"), Qt::LeftButton);
+        }
+    }
+
     void settingsApplyReachesTheWindow()
     {
         openWindow();
@@ -540,6 +662,19 @@ private slots:
         QTest::mouseClick(button("排行榜"), Qt::LeftButton);
         QTest::qWait(200);
         QCOMPARE(peer->requestsFor("stats").size(), 2);
+    }
+
+    void ctrlQEndsTheGameLikeTheCloseButton()
+    {
+        openWindow();
+        QApplication::setActiveWindow(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        restartSyncTick();
+        click(3);
+        QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!window->isVisible());
+        // Closed the same way: the clicks made leave with it.
+        QTRY_COMPARE(batches(), QList<int>{3});
     }
 
     void pendingClicksLeaveOnClose()

@@ -123,6 +123,22 @@ private slots:
         QCOMPARE(QSettings().value("auth/user_id").toString(), userId);
     }
 
+    void countsBeyond32Bits()
+    {
+        AuthManager auth;
+        auth.handleLoginResponse(
+            QJsonObject{{"token", "t"}, {"clicks", Q_INT64_C(9000000000)}, {"gold", 3000000000.0}});
+        QCOMPARE(auth.clicks(), Q_INT64_C(9000000000));
+        QCOMPARE(auth.gold(), Q_INT64_C(3000000000));
+        AuthManager fallback;
+        fallback.handleLoginResponse(
+            QJsonObject{{"token", "t"}, {"total_clicks", Q_INT64_C(2147483648)}});
+        QCOMPARE(fallback.clicks(), Q_INT64_C(2147483648));
+        auth.updateStats(Q_INT64_C(9000000001), Q_INT64_C(5000000000), "1");
+        QCOMPARE(auth.clicks(), Q_INT64_C(9000000001));
+        QCOMPARE(auth.gold(), Q_INT64_C(5000000000));
+    }
+
     void emptyTokenIsStillALogin()
     {
         AuthManager auth;

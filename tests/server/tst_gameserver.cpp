@@ -144,6 +144,13 @@ private slots:
         QTest::newRow("add user") << QStringList{"--add-user", "bob", "secret"} << true;
         QTest::newRow("add user, dashed password")
             << QStringList{"--add-user", "bob", "--", "-secret"} << true;
+        QTest::newRow("add user with clicks")
+            << QStringList{"--add-user", "bob", "--clicks", "20000", "secret"} << true;
+        QTest::newRow("clicks without add user") << QStringList{"--clicks", "5"} << false;
+        QTest::newRow("negative clicks")
+            << QStringList{"--add-user", "bob", "--clicks", "-5", "secret"} << false;
+        QTest::newRow("clicks not a number")
+            << QStringList{"--add-user", "bob", "--clicks", "many", "secret"} << false;
         QTest::newRow("port too big") << QStringList{"--port", "65536"} << false;
         QTest::newRow("port not a number") << QStringList{"--port", "https"} << false;
         QTest::newRow("bind to a name") << QStringList{"--bind", "localhost"} << false;
@@ -177,6 +184,7 @@ private slots:
             QVERIFY(options.addUser);
             QCOMPARE(options.newUserName, QStringLiteral("bob"));
             QCOMPARE(options.newUserPassword, arguments.last());
+            QCOMPARE(options.newUserClicks, arguments.contains("--clicks") ? 20000 : 0);
         }
         if (arguments.contains(QStringLiteral("--bind"))) {
             QCOMPARE(options.port, quint16(0));

@@ -127,6 +127,31 @@ private slots:
                  GameService::AddUserResult::InvalidPassword);
     }
 
+    void startingClicksOnlyForANewAccount()
+    {
+        QCOMPARE(service->addUser(QStringLiteral("demo"), QStringLiteral("pw"), 20000),
+                 GameService::AddUserResult::Added);
+        const ServiceResult login = service->login(QStringLiteral("demo"), QStringLiteral("pw"));
+        QCOMPARE(login.status, ServiceResult::Status::Ok);
+        const qint64 user =
+            service->userForToken(login.data.value(QStringLiteral("token")).toString());
+        QCOMPARE(stats(user).value(QStringLiteral("total_clicks")).toInteger(), 20000);
+
+        // Enough to buy: the balance is real clicks to spend.
+        QCOMPARE(service->exchange(user, 5000).status, ServiceResult::Status::Ok);
+        QCOMPARE(stats(user).value(QStringLiteral("gold")).toInteger(), 50);
+        QCOMPARE(stats(user).value(QStringLiteral("total_clicks")).toInteger(), 15000);
+
+        // Adding it again tops nothing up.
+        QCOMPARE(service->addUser(QStringLiteral("demo"), QStringLiteral("pw"), 20000),
+                 GameService::AddUserResult::Exists);
+        QCOMPARE(stats(user).value(QStringLiteral("total_clicks")).toInteger(), 15000);
+        QCOMPARE(service->addUser(QStringLiteral("debt"), QStringLiteral("pw"), -1),
+                 GameService::AddUserResult::Failed);
+        QCOMPARE(service->login(QStringLiteral("debt"), QStringLiteral("pw")).status,
+                 ServiceResult::Status::Refused);
+    }
+
     void passwordsAreStoredAsSaltedHashes()
     {
         service->addUser(QStringLiteral("bob"), QStringLiteral("hunter2-secret"));

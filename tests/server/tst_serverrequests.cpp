@@ -149,6 +149,20 @@ private slots:
         QCOMPARE(post("click", {{"count", 500}, {"token", token}}).status, 200);
     }
 
+    // What scripts/run does for the demo account: a starting balance, given once.
+    void addUserWithStartingClicks()
+    {
+        QVERIFY2(server.addUser(QStringLiteral("rich"), QStringLiteral("pw"), 20000),
+                 qPrintable(server.errorString()));
+        HttpReply login = post("login", {{"username", "rich"}, {"password", "pw"}});
+        QCOMPARE(login.status, 200);
+        QCOMPARE(login.envelope.value("data").toObject().value("clicks").toInteger(), 20000);
+        QVERIFY(!server.addUser(QStringLiteral("rich"), QStringLiteral("pw"), 99999));
+        QVERIFY2(server.errorString().contains("status 2"), qPrintable(server.errorString()));
+        login = post("login", {{"username", "rich"}, {"password", "pw"}});
+        QCOMPARE(login.envelope.value("data").toObject().value("clicks").toInteger(), 20000);
+    }
+
     void malformedRequestsGet400_data()
     {
         QTest::addColumn<QByteArray>("method");

@@ -205,7 +205,7 @@ qint64 ReferenceServer::processId() const
     return isRunning() ? m_process->processId() : 0;
 }
 
-bool ReferenceServer::addUser(const QString &name, const QString &password)
+bool ReferenceServer::addUser(const QString &name, const QString &password, qint64 clicks)
 {
     if (!m_dataDir) {
         m_dataDir = std::make_unique<QTemporaryDir>(QDir::tempPath() +
@@ -213,8 +213,11 @@ bool ReferenceServer::addUser(const QString &name, const QString &password)
     }
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(binaryPath(), {QStringLiteral("--data"), dataDir(), QStringLiteral("--add-user"),
-                                 name, QStringLiteral("--"), password});
+    QStringList arguments{QStringLiteral("--data"), dataDir(), QStringLiteral("--add-user"), name};
+    if (clicks != 0)
+        arguments << QStringLiteral("--clicks") << QString::number(clicks);
+    arguments << QStringLiteral("--") << password;
+    process.start(binaryPath(), arguments);
     if (!process.waitForFinished(30000)) {
         process.kill();
         process.waitForFinished();

@@ -61,7 +61,7 @@ public:
 
     // Runs "taptempest-server --add-user"; works whether or not the server is running.
     // False when the account exists already or the name or password is refused.
-    bool addUser(const QString &name, const QString &password);
+    bool addUser(const QString &name, const QString &password, qint64 clicks = 0);
 
     // Sets TAPTEMPEST_SERVER_URL and TAPTEMPEST_CA_FILE, read by ApiClient and
     // ApiClient::configureSsl().

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+// Draws an item's text in its own foreground colour (Qt::ForegroundRole). The application
+// sheets give every view item a colour, and a sheet's colour would otherwise win over the
+// item's. Selected items keep the sheet's selection colours.
+class ItemColourDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
+};
