@@ -3,10 +3,12 @@
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "net/clickoutbox.h"
 #include "support/modalscript.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -274,6 +276,57 @@ private slots:
         QCOMPARE(peer->requestsFor("click")[0].json().value("count").toInt(), 3);
         QVERIFY(!mainWindow());
         // The session stays: the next start opens the game directly.
+        QCOMPARE(QSettings().value("auth/token").toString(), QString("saved"));
+    }
+
+    void secondStopSignalEndsTheWaitAtOnce_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+
+    void secondStopSignalEndsTheWaitAtOnce()
+    {
+        QFETCH(int, signalNumber);
+        QSettings().setValue("auth/token", "saved");
+        QSettings().setValue("auth/username", "alice");
+        // The server takes the last batch and never answers it.
+        peer->setHandler([this](const RecordedRequest &r) {
+            if (r.action() == "click")
+                return ScriptedResponse::noAnswer();
+            return answer(r);
+        });
+        whenMainWindowShown([signalNumber](MainWindow *window) {
+            QTimer::singleShot(300, window, [window, signalNumber] {
+                auto *button = window->findChild<QPushButton *>("clickButton");
+                for (int i = 0; i < 5; ++i)
+                    QTest::mouseClick(button, Qt::LeftButton);
+                std::raise(signalNumber);
+            });
+        });
+        // Asked again once the game is waiting for that batch.
+        bool askedAgain = false;
+        QTimer again;
+        connect(&again, &QTimer::timeout, this, [&] {
+            if (!askedAgain && !mainWindow() && peer->heldCount() == 1) {
+                askedAgain = true;
+                std::raise(signalNumber);
+            }
+        });
+        again.start(20);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(Application::exec(*qApp), 128 + signalNumber);
+        QVERIFY(askedAgain);
+        // Well before the batch's own 10-second timeout.
+        QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+
+        // The five clicks wait in the outbox for the next start, and the session stays.
+        ClickOutbox outbox(peer->url(), ClickOutbox::accountKey(QString(), "alice"));
+        QCOMPARE(outbox.inherited().size(), 1);
+        QCOMPARE(outbox.inherited()[0].total, 5);
+        QCOMPARE(outbox.inherited()[0].owed(), 5);
         QCOMPARE(QSettings().value("auth/token").toString(), QString("saved"));
     }
 };
