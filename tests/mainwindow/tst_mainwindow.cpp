@@ -807,16 +807,31 @@ private slots:
         QVERIFY(QFile::exists(outboxPath()));
     }
 
-    void lateConfirmationEmptiesTheOutbox()
+    void outboxFollowsClicksLeftPendingAndLateConfirmations()
     {
         openWindow();
         game->holdClicks = true;
+        restartSyncTick();
         click(20);
         QTRY_COMPARE(peer->heldCount(), 1);
+        // A batch on its way alone is not written down...
+        QVERIFY(!QFile::exists(outboxPath()));
+        // ...but clicks left pending at a tick are, with the batch they wait behind: a crash
+        // from here on loses nothing.
+        click(5);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(outboxPath()), 4000);
+        {
+            ClickOutbox owed(peer->url(), ClickOutbox::accountKey(QString(), "alice"));
+            QCOMPARE(owed.inherited().size(), 1);
+            QCOMPARE(owed.inherited()[0].total, 25);
+            QCOMPARE(owed.inherited()[0].owed(), 25);
+        }
+
+        // The replies come after the window is gone: they still settle the outbox.
         window->close();
         QTRY_VERIFY(!window);
-        QVERIFY(QFile::exists(outboxPath()));
-        game->clicks += 20;
+        QTRY_COMPARE(peer->heldCount(), 2);
+        game->clicks += 25;
         peer->releaseHeld(ScriptedResponse::ok(QJsonObject{{"total_clicks", game->clicks}}));
         QTRY_VERIFY(!QFile::exists(outboxPath()));
     }
