@@ -279,6 +279,27 @@ private slots:
         QCOMPARE(QSettings().value("auth/token").toString(), QString("saved"));
     }
 
+    void closingOfflineLeavesTheClicksInTheOutbox()
+    {
+        QSettings().setValue("auth/token", "saved");
+        QSettings().setValue("auth/username", "alice");
+        const QString offline =
+            QStringLiteral("http://127.0.0.1:%1/api/index.php").arg(ScriptedPeer::closedPort());
+        qputenv("TAPTEMPEST_SERVER_URL", offline.toUtf8());
+        whenMainWindowShown([](MainWindow *window) {
+            QTimer::singleShot(300, window, [window] {
+                auto *button = window->findChild<QPushButton *>("clickButton");
+                for (int i = 0; i < 4; ++i)
+                    QTest::mouseClick(button, Qt::LeftButton);
+                window->close();
+            });
+        });
+        QCOMPARE(Application::exec(*qApp), 0);
+        ClickOutbox outbox(offline, ClickOutbox::accountKey(QString(), "alice"));
+        QCOMPARE(outbox.inherited().size(), 1);
+        QCOMPARE(outbox.inherited()[0].owed(), 4);
+    }
+
     void secondStopSignalEndsTheWaitAtOnce_data()
     {
         QTest::addColumn<int>("signalNumber");

@@ -346,6 +346,10 @@ private slots:
         // Without a token the pending clicks cannot be delivered; nothing is sent for them.
         QTest::qWait(200);
         QVERIFY(batches().isEmpty());
+        // They wait in the outbox for the next login of the account.
+        ClickOutbox owed(peer->url(), ClickOutbox::accountKey(QString(), "alice"));
+        QCOMPARE(owed.inherited().size(), 1);
+        QCOMPARE(owed.inherited()[0].owed(), 3);
     }
 
     void failedStatisticsKeepTheSession()
