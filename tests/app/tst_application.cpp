@@ -11,12 +11,14 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QStyle>
 
 #include <csignal>
 #include <memory>
+#include <sys/types.h>
 
 namespace {
 
@@ -349,6 +351,49 @@ private slots:
         QCOMPARE(outbox.inherited()[0].total, 5);
         QCOMPARE(outbox.inherited()[0].owed(), 5);
         QCOMPARE(QSettings().value("auth/token").toString(), QString("saved"));
+    }
+
+    void secondStopSignalEndsTheProcessAtOnce()
+    {
+        // The program shares this test's temporary home: its settings and its outbox.
+        QSettings settings;
+        settings.setValue("auth/token", "saved");
+        settings.setValue("auth/username", "alice");
+        settings.sync();
+        const QString account = ClickOutbox::accountKey(QString(), "alice");
+        ClickOutbox(peer->url(), account).record("earlier-game", 7);
+        // The game sends those seven first, and never hears back.
+        peer->setHandler([this](const RecordedRequest &r) {
+            if (r.action() == "click")
+                return ScriptedResponse::noAnswer();
+            return answer(r);
+        });
+
+        QProcess game;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("TAPTEMPEST_SERVER_URL", peer->url());
+        game.setProcessEnvironment(env);
+        game.start(TAPTEMPEST_CLIENT_BINARY, QStringList());
+        QVERIFY(game.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(peer->heldCount(), 1, 15000);
+        const QString sent = peer->requestsFor("click")[0].json().value("sync_id").toString();
+        QCOMPARE(sent, QString("earlier-game"));
+
+        QVERIFY(::kill(pid_t(game.processId()), SIGTERM) == 0);
+        // The first stop waits for the batch (up to its 10-second timeout)...
+        QTest::qWait(700);
+        QCOMPARE(game.state(), QProcess::Running);
+        // ...a second one ends the program at once.
+        QVERIFY(::kill(pid_t(game.processId()), SIGTERM) == 0);
+        QTRY_COMPARE_WITH_TIMEOUT(game.state(), QProcess::NotRunning, 4000);
+        QCOMPARE(game.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(game.exitCode(), 143);
+
+        ClickOutbox outbox(peer->url(), account);
+        QCOMPARE(outbox.inherited().size(), 1);
+        QCOMPARE(outbox.inherited()[0].syncId, QString("earlier-game"));
+        QCOMPARE(outbox.inherited()[0].owed(), 7);
     }
 };
 
