@@ -9,6 +9,7 @@
 #include "support/testenv.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
@@ -279,6 +280,44 @@ private slots:
         QVERIFY(!mainWindow());
         // The session stays: the next start opens the game directly.
         QCOMPARE(QSettings().value("auth/token").toString(), QString("saved"));
+    }
+
+    void logoutBatchLeavesTheLoginDialogAlone()
+    {
+        QSettings().setValue("auth/token", "saved");
+        QSettings().setValue("auth/username", "alice");
+        peer->setHandler([this](const RecordedRequest &r) {
+            if (r.action() == "click")
+                return ScriptedResponse::noAnswer();
+            return answer(r);
+        });
+        AuthManager auth;
+        ApiClient client;
+        client.setAuthManager(&auth);
+        ModalScript script;
+        bool errorShown = true;
+        whenMainWindowShown([&](MainWindow *window) {
+            auto *button = window->findChild<QPushButton *>("clickButton");
+            for (int i = 0; i < 20; ++i)
+                QTest::mouseClick(button, Qt::LeftButton);
+            script.then(ModalScript::press(QMessageBox::Yes));
+            script.then([&](QWidget *modal) {
+                // The logged-out window's batch fails while the login dialog is open.
+                QTRY_COMPARE(peer->heldCount(), 1);
+                peer->releaseHeld(ScriptedResponse::raw(503, "Service Unavailable", ""));
+                QTRY_COMPARE(client.requestsInFlight(), 0);
+                errorShown = modal->findChild<QLabel *>("errorLabel")->isVisible();
+                qobject_cast<QDialog *>(modal)->reject();
+            });
+            buttonWithText(window, "退出登录")->click();
+        });
+        Application::runSessionLoop(&auth, &client, qApp, true);
+        QCOMPARE(script.remaining(), 0);
+        QVERIFY(!errorShown);
+        // The twenty clicks wait for alice's next login.
+        ClickOutbox outbox(peer->url(), ClickOutbox::accountKey(QString(), "alice"));
+        QCOMPARE(outbox.inherited().size(), 1);
+        QCOMPARE(outbox.inherited()[0].owed(), 20);
     }
 
     void closingOfflineLeavesTheClicksInTheOutbox()
