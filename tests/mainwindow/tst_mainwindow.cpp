@@ -798,31 +798,6 @@ private slots:
         QCOMPARE(shown("bankLabel"), QString("370 元"));
     }
 
-    void logoutBatchNeverReachesTheNextWindow()
-    {
-        openWindow();
-        game->holdClicks = true;
-        click(20);
-        QTRY_COMPARE(peer->heldCount(), 1);
-        click(3);
-        ModalScript script;
-        script.then(ModalScript::press(QMessageBox::Yes));
-        QTest::mouseClick(button("退出登录"), Qt::LeftButton);
-        QTRY_VERIFY(!window);
-        QTRY_COMPARE(peer->heldCount(), 2);
-        // Both batches are owed until the server answers.
-        ClickOutbox stillOwed(peer->url(), ClickOutbox::accountKey(QString(), "alice"));
-        QCOMPARE(stillOwed.inherited().size(), 1);
-        QCOMPARE(stillOwed.inherited()[0].total, 23);
-        QCOMPARE(stillOwed.inherited()[0].owed(), 23);
-
-        QSignalSpy errors(client.get(), &ApiClient::networkError);
-        peer->releaseHeld(ScriptedResponse::raw(503, "Service Unavailable", ""));
-        QTRY_COMPARE(client->requestsInFlight(), 0);
-        QCOMPARE(errors.count(), 0);
-        QVERIFY(QFile::exists(outboxPath()));
-    }
-
     void outboxFollowsClicksLeftPendingAndLateConfirmations()
     {
         openWindow();
