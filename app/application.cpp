@@ -4,6 +4,7 @@
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "net/clickoutbox.h"
 #include "server/signalwatcher.h"
 
 #include <QApplication>
@@ -38,7 +39,20 @@ int Application::exec(QApplication &app)
     // Being told to stop (logout of the desktop, Ctrl+C) ends the game as closing it would, so
     // that pending clicks still reach the server.
     SignalWatcher stopWatcher;
-    QObject::connect(&stopWatcher, &SignalWatcher::stopRequested, &app, [] { closeAllWindows(); });
+    int stops = 0;
+    int status = 0;
+    QObject::connect(&stopWatcher, &SignalWatcher::stopRequested, &app, [&](int signalNumber) {
+        if (++stops == 1) {
+            closeAllWindows();
+            return;
+        }
+        // Asked again while ending: the player does not want to wait for the server. What is
+        // unconfirmed stays in the outbox for the next start.
+        ClickOutbox::saveAll();
+        status = 128 + signalNumber;
+        closeAllWindows();
+        apiClient.stopWaiting();
+    });
 
     {
         QSettings settings;
@@ -48,8 +62,9 @@ int Application::exec(QApplication &app)
         runSessionLoop(&authManager, &apiClient, &app, startupDark);
     }
     // Clicks handed to the server on the way out still need their answer.
-    apiClient.waitForClickRequests();
-    return 0;
+    if (status == 0)
+        apiClient.waitForClickRequests();
+    return status;
 }
 
 void Application::closeAllWindows()

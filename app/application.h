@@ -8,9 +8,10 @@ class ApiClient;
 class Application
 {
 public:
-    // The whole program: start-up, session loop, teardown. Always returns 0.
+    // The whole program: start-up, session loop, teardown. Returns 0, or 128 + the signal number
+    // when a second stop signal cut the wait for the last click batches short.
     static int run(int &argc, char **argv);
-    // Everything after the application object exists; returns once the last request ended.
+    // Everything after the application object exists; returns once the last click batch ended.
     static int exec(QApplication &app);
 
     // Identity, quit policy, widget style, icon and TLS default, in that order. Must run before

@@ -28,6 +28,7 @@
 #include <QUuid>
 #include <QVBoxLayout>
 
+#include <climits>
 #include <limits>
 
 namespace {
@@ -82,6 +83,15 @@ MainWindow::MainWindow(AuthManager *authManager, ApiClient *apiClient, QWidget *
 
     effectManager = new EffectManager(this);
     setupUi();
+
+    outbox = std::make_shared<ClickOutbox>(
+        apiClient->endpoint(),
+        ClickOutbox::accountKey(authManager->userId(), authManager->username()));
+    inherited = outbox->inherited();
+    for (const ClickOutbox::Entry &entry : std::as_const(inherited))
+        unconfirmedClicks += int(qMin<qint64>(entry.owed(), INT_MAX - unconfirmedClicks));
+    if (unconfirmedClicks > 0)
+        clicksLabel->setText(QString::number(authManager->clicks() + unconfirmedClicks));
 
     toastTimer = new QTimer(this);
     toastTimer->setSingleShot(true);
@@ -207,15 +217,21 @@ void MainWindow::showEvent(QShowEvent *event)
         return;
     QPointer<MainWindow> self(this);
     QTimer::singleShot(100, Qt::PreciseTimer, this, [self]() {
-        if (self && self->isVisible())
+        if (self && self->isVisible()) {
             self->loadUserStats();
+            // What earlier windows left owed goes first; this window's own clicks keep their tick.
+            if (!self->inherited.isEmpty())
+                self->forceSync();
+        }
     });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // Clicks not yet sent leave with the window, whatever is in flight. After the session has
-    // ended there is no token left to send them with.
+    // ended there is no token left to send them with. Either way the outbox keeps them until
+    // the server confirms them.
+    recordOwed();
     if (authManager->isLoggedIn())
         flushPendingClicks();
     event->accept();
@@ -243,7 +259,13 @@ void MainWindow::onButtonClicked()
 
 void MainWindow::forceSync()
 {
-    if (pendingClicks <= 0 || syncing)
+    if (syncing || !authManager->isLoggedIn())
+        return;
+    if (!inherited.isEmpty()) {
+        sendInherited();
+        return;
+    }
+    if (pendingClicks <= 0)
         return;
     const int count = pendingClicks;
     pendingClicks = 0;
@@ -254,6 +276,45 @@ void MainWindow::forceSync()
 void MainWindow::onSyncTimer()
 {
     forceSync();
+    if (pendingClicks > 0)
+        recordOwed();
+}
+
+void MainWindow::recordOwed()
+{
+    if (clicksMade > 0)
+        outbox->record(syncId, clicksMade);
+}
+
+void MainWindow::sendInherited()
+{
+    const ClickOutbox::Entry entry = inherited.first();
+    syncing = true;
+    QPointer<MainWindow> self(this);
+    const std::shared_ptr<ClickOutbox> box = outbox;
+    apiClient->sendClicks(
+        int(qMin<qint64>(entry.owed(), INT_MAX)), entry.syncId, entry.total,
+        [self, box, entry](bool success, const QJsonObject &data, const QString &) {
+            if (success)
+                box->confirm(entry.syncId, entry.total);
+            if (!self)
+                return;
+            self->syncing = false;
+            if (!success) {
+                self->showToast("网络离线: 点击将在恢复后同步");
+                return;
+            }
+            self->inherited.removeIf(
+                [&entry](const ClickOutbox::Entry &e) { return e.syncId == entry.syncId; });
+            self->unconfirmedClicks = int(qMax<qint64>(0, self->unconfirmedClicks - entry.owed()));
+            self->authManager->updateClicksAndGold(data.value("total_clicks").toInt(0),
+                                                   data.value("gold").toInt(0));
+            self->updateStatsDisplay();
+            if (self->unconfirmedClicks == 0)
+                self->showToast("已同步到服务器");
+            self->forceSync();
+        },
+        this);
 }
 
 void MainWindow::flushPendingClicks()
@@ -268,12 +329,21 @@ void MainWindow::flushPendingClicks()
 void MainWindow::sendBatch(int count, bool tracked)
 {
     QPointer<MainWindow> self(this);
+    const std::shared_ptr<ClickOutbox> box = outbox;
+    const QString id = syncId;
+    const qint64 total = clicksMade;
     // Every batch takes all pending clicks, so after it every click made has been sent once.
     apiClient->sendClicks(
         count, syncId, clicksMade,
-        [self, count, tracked](bool success, const QJsonObject &data, const QString &) {
-            if (!self)
+        [self, box, id, total, count, tracked](bool success, const QJsonObject &data,
+                                               const QString &) {
+            if (success)
+                box->confirm(id, total);
+            if (!self) {
+                if (!success)
+                    box->record(id, total);
                 return;
+            }
             if (tracked)
                 self->syncing = false;
             if (success) {
@@ -287,8 +357,10 @@ void MainWindow::sendBatch(int count, bool tracked)
             } else {
                 self->pendingClicks += count;
                 self->showToast("网络离线: 点击将在恢复后同步");
+                self->recordOwed();
             }
-        });
+        },
+        this);
 }
 
 void MainWindow::loadUserStats()
@@ -311,6 +383,7 @@ void MainWindow::onFetchStatsDone(bool success, const QJsonObject &data, const Q
         }
         showToast("登录已过期，请重新登录");
         authManager->logout();
+        recordOwed();
         QPointer<MainWindow> self(this);
         QTimer::singleShot(200, Qt::PreciseTimer, this, [self]() {
             if (self && self->isVisible())
@@ -381,6 +454,9 @@ void MainWindow::onExchangeGold()
         if (!self)
             return;
         if (!success) {
+            // Applied or not, nobody knows: show the server's figures.
+            if (ApiClient::isNoReplyError(error))
+                self->loadUserStats();
             warnPlain(self, "兑换失败", error);
             return;
         }
@@ -430,6 +506,8 @@ void MainWindow::onDepositToBank()
             if (!self)
                 return;
             if (!success) {
+                if (ApiClient::isNoReplyError(error))
+                    self->loadUserStats();
                 warnPlain(self, "存入失败", error);
                 return;
             }

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "net/clickoutbox.h"
+
 #include <QJsonObject>
 #include <QMainWindow>
+
+#include <memory>
 
 class AuthManager;
 class ApiClient;
@@ -57,6 +61,10 @@ private:
     // Sends whatever is pending now, even while another batch is in flight: the window is going
     // away and nothing may be left behind.
     void flushPendingClicks();
+    // Sends the oldest session an earlier window left in the outbox.
+    void sendInherited();
+    // Everything made and not confirmed goes to the outbox now.
+    void recordOwed();
 
     AuthManager *authManager;
     ApiClient *apiClient;
@@ -84,4 +92,8 @@ private:
     // Lets the server recognise a batch it has already credited when a reply was lost.
     QString syncId;
     qint64 clicksMade = 0;
+    // Shared with the batches in flight, whose replies may come after the window is gone.
+    std::shared_ptr<ClickOutbox> outbox;
+    // Sessions of earlier windows still owed; they go out before this window's own batches.
+    QList<ClickOutbox::Entry> inherited;
 };

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
+#include <QUuid>
 
 #include <cmath>
 #include <cstdio>
@@ -26,6 +27,22 @@ namespace {
 
 const char kTokenProperty[] = "taptempestToken";
 const char kClickProperty[] = "taptempestClicks";
+const char kQuietProperty[] = "taptempestQuiet";
+const QString kTimeoutText = QStringLiteral("请求超时，请检查网络连接");
+const QString kClosedText = QStringLiteral("服务器已关闭连接");
+
+QString newRequestId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+// The request went out and no reply came back: the server may have applied it.
+bool gotNoReply(QNetworkReply *reply)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return reply->error() == QNetworkReply::OperationCanceledError ||
+           (reply->error() == QNetworkReply::RemoteHostClosedError && status == 0);
+}
 
 void warn(const QString &line)
 {
@@ -56,7 +73,7 @@ QString transferErrorText(QNetworkReply::NetworkError error, int status, const Q
                           const QString &errorString, bool isPost)
 {
     if (error == QNetworkReply::OperationCanceledError)
-        return QStringLiteral("请求超时，请检查网络连接");
+        return kTimeoutText;
     if (error > 99 || status != 0) {
         if (status == 403)
             return QStringLiteral("访问被拒绝 (403)");
@@ -71,7 +88,7 @@ QString transferErrorText(QNetworkReply::NetworkError error, int status, const Q
         return QStringLiteral("请求失败 (%1)").arg(errorString);
     }
     if (isPost && error == QNetworkReply::RemoteHostClosedError)
-        return QStringLiteral("服务器已关闭连接");
+        return kClosedText;
     if (error == QNetworkReply::HostNotFoundError)
         return QStringLiteral("DNS解析失败，无法找到服务器");
     if (error == QNetworkReply::ConnectionRefusedError)
@@ -167,30 +184,45 @@ void ApiClient::sendClicks(int count, ApiCallback callback)
     sendPostRequest("click", QJsonObject{{"count", count}}, std::move(callback));
 }
 
-void ApiClient::sendClicks(int count, const QString &syncId, qint64 syncTotal, ApiCallback callback)
+void ApiClient::sendClicks(int count, const QString &syncId, qint64 syncTotal, ApiCallback callback,
+                           QObject *owner)
 {
     QJsonObject data{{"count", count}};
     if (!syncId.isEmpty()) {
         data.insert("sync_id", syncId);
         data.insert("sync_total", syncTotal);
     }
-    sendPostRequest("click", data, std::move(callback));
+    QNetworkReply *reply = sendPostRequest("click", data, std::move(callback));
+    if (owner)
+        connect(owner, &QObject::destroyed, reply,
+                [reply] { reply->setProperty(kQuietProperty, true); });
 }
 
 void ApiClient::exchangeGold(int clicksToExchange, ApiCallback callback)
 {
-    sendPostRequest("exchange", QJsonObject{{"clicks_to_exchange", clicksToExchange}},
-                    std::move(callback));
+    sendPostRequest(
+        "exchange",
+        QJsonObject{{"clicks_to_exchange", clicksToExchange}, {"request_id", newRequestId()}},
+        std::move(callback), 1);
 }
 
 void ApiClient::depositToBank(int clicksAmount, ApiCallback callback)
 {
-    sendPostRequest("deposit", QJsonObject{{"clicks_amount", clicksAmount}}, std::move(callback));
+    sendPostRequest("deposit",
+                    QJsonObject{{"clicks_amount", clicksAmount}, {"request_id", newRequestId()}},
+                    std::move(callback), 1);
 }
 
 void ApiClient::buyEffect(int effectId, ApiCallback callback)
 {
-    sendPostRequest("buy_effect", QJsonObject{{"effect_id", effectId}}, std::move(callback));
+    sendPostRequest("buy_effect",
+                    QJsonObject{{"effect_id", effectId}, {"request_id", newRequestId()}},
+                    std::move(callback));
+}
+
+bool ApiClient::isNoReplyError(const QString &error)
+{
+    return error == kTimeoutText || error == kClosedText;
 }
 
 void ApiClient::fetchStats(ApiCallback callback)
@@ -229,8 +261,8 @@ QString ApiClient::extractErrorMessage(const QJsonObject &reply)
     return message.toString();
 }
 
-void ApiClient::sendPostRequest(const QString &action, const QJsonObject &data,
-                                ApiCallback callback)
+QNetworkReply *ApiClient::sendPostRequest(const QString &action, const QJsonObject &data,
+                                          ApiCallback callback, int resends)
 {
     QUrl url(baseUrl);
     QUrlQuery query;
@@ -246,17 +278,38 @@ void ApiClient::sendPostRequest(const QString &action, const QJsonObject &data,
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setHeader(QNetworkRequest::ContentLengthHeader, bytes.size());
+    return issuePost(request, bytes, token, action == QLatin1String("click"), resends,
+                     std::move(callback));
+}
 
+QNetworkReply *ApiClient::issuePost(const QNetworkRequest &request, const QByteArray &bytes,
+                                    const QString &token, bool isClicks, int resends,
+                                    ApiCallback callback)
+{
     QNetworkReply *reply = manager.post(request, bytes);
     reply->setProperty(kTokenProperty, token);
     ++inFlight;
-    if (action == QLatin1String("click")) {
+    if (isClicks) {
         reply->setProperty(kClickProperty, true);
         ++clicksInFlight;
     }
     armTimeout(reply);
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, callback = std::move(callback)]() { handleResponse(reply, callback); });
+    connect(
+        reply, &QNetworkReply::finished, this,
+        [this, reply, request, bytes, token, isClicks, resends, callback = std::move(callback)]() {
+            if (resends > 0 && gotNoReply(reply)) {
+                // The same bytes again: a server that knows the request id answers the
+                // repeat with the outcome of the first.
+                --inFlight;
+                if (isClicks)
+                    --clicksInFlight;
+                reply->deleteLater();
+                issuePost(request, bytes, token, isClicks, resends - 1, callback);
+                return;
+            }
+            handleResponse(reply, callback);
+        });
+    return reply;
 }
 
 void ApiClient::sendGetRequest(const QString &action, const QJsonObject &params,
@@ -325,7 +378,8 @@ void ApiClient::finishReply(QNetworkReply *reply, const ApiCallback &callback, b
         const QString token = reply->property(kTokenProperty).toString();
         const QString text = transferErrorText(error, status, redactToken(reason, token),
                                                redactToken(reply->errorString(), token), isPost);
-        emit networkError(text);
+        if (!reply->property(kQuietProperty).toBool())
+            emit networkError(text);
         reply->deleteLater();
         callback(false, QJsonObject(), text);
     } else {
@@ -354,7 +408,13 @@ void ApiClient::waitForClickRequests()
         return;
     QEventLoop loop;
     connect(this, &ApiClient::clickRequestsFinished, &loop, &QEventLoop::quit);
+    connect(this, &ApiClient::waitStopped, &loop, &QEventLoop::quit);
     // Every request ends by its own timeout; this is only a backstop.
     QTimer::singleShot(timeoutMs + 2000, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+void ApiClient::stopWaiting()
+{
+    emit waitStopped();
 }

@@ -10,6 +10,7 @@
 
 class AuthManager;
 class QNetworkReply;
+class QNetworkRequest;
 
 using ApiCallback =
     std::function<void(bool success, const QJsonObject &data, const QString &error)>;
@@ -36,10 +37,19 @@ public:
     // The same, made safe to repeat: `syncTotal` counts every click of the sync session `syncId`
     // up to and including this batch, so a server that knows these members credits a batch that
     // is sent again (after a lost reply) only once. Other servers ignore them.
-    void sendClicks(int count, const QString &syncId, qint64 syncTotal, ApiCallback callback);
+    // A failed batch is broadcast through networkError only while `owner` (when given) exists:
+    // the reply of a closed window's batch must not reach whatever window opened since.
+    void sendClicks(int count, const QString &syncId, qint64 syncTotal, ApiCallback callback,
+                    QObject *owner = nullptr);
+    // Player actions that spend: each carries a fresh `request_id`, so that a server that knows it
+    // applies the action once however often it arrives. Exchange and deposit are sent once more,
+    // with the same id and body, when the first attempt got no reply at all.
     void exchangeGold(int clicksToExchange, ApiCallback callback);
     void depositToBank(int clicksAmount, ApiCallback callback);
     void buyEffect(int effectId, ApiCallback callback);
+    // True for the error texts of a request that got no reply at all (timeout, closed
+    // connection): the server may or may not have applied it.
+    static bool isNoReplyError(const QString &error);
     void fetchStats(ApiCallback callback);
     void fetchRanking(int limit, ApiArrayCallback callback);
     void fetchEffects(ApiArrayCallback callback);
@@ -61,14 +71,21 @@ public:
     // Runs the event loop until every click batch sent has completed (each ends by its timeout
     // at the latest), so that the program does not end while clicks are on their way.
     void waitForClickRequests();
+    // Ends a running waitForClickRequests() now.
+    void stopWaiting();
 
 signals:
     void networkError(const QString &errorMessage);
     void requestTimeout();
     void clickRequestsFinished();
+    void waitStopped();
 
 private:
-    void sendPostRequest(const QString &action, const QJsonObject &data, ApiCallback callback);
+    QNetworkReply *sendPostRequest(const QString &action, const QJsonObject &data,
+                                   ApiCallback callback, int resends = 0);
+    QNetworkReply *issuePost(const QNetworkRequest &request, const QByteArray &bytes,
+                             const QString &token, bool isClicks, int resends,
+                             ApiCallback callback);
     void sendGetRequest(const QString &action, const QJsonObject &params, ApiCallback callback);
     void handleResponse(QNetworkReply *reply, ApiCallback callback);
     void handleGetResponse(QNetworkReply *reply, ApiCallback callback);

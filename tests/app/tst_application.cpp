@@ -3,15 +3,18 @@
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "net/clickoutbox.h"
 #include "support/modalscript.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QColorDialog>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
@@ -20,6 +23,7 @@
 
 #include <csignal>
 #include <memory>
+#include <sys/types.h>
 
 namespace {
 
@@ -315,6 +319,159 @@ private slots:
         QVERIFY(!mainWindow());
         // The session stays: the next start opens the game directly.
         QCOMPARE(QSettings().value("auth/token").toString(), QString("saved"));
+    }
+
+    void logoutBatchLeavesTheLoginDialogAlone()
+    {
+        QSettings().setValue("auth/token", "saved");
+        QSettings().setValue("auth/username", "alice");
+        peer->setHandler([this](const RecordedRequest &r) {
+            if (r.action() == "click")
+                return ScriptedResponse::noAnswer();
+            return answer(r);
+        });
+        AuthManager auth;
+        ApiClient client;
+        client.setAuthManager(&auth);
+        ModalScript script;
+        bool errorShown = true;
+        whenMainWindowShown([&](MainWindow *window) {
+            auto *button = window->findChild<QPushButton *>("clickButton");
+            for (int i = 0; i < 20; ++i)
+                QTest::mouseClick(button, Qt::LeftButton);
+            script.then(ModalScript::press(QMessageBox::Yes));
+            script.then([&](QWidget *modal) {
+                // The logged-out window's batch fails while the login dialog is open.
+                QTRY_COMPARE(peer->heldCount(), 1);
+                peer->releaseHeld(ScriptedResponse::raw(503, "Service Unavailable", ""));
+                QTRY_COMPARE(client.requestsInFlight(), 0);
+                errorShown = modal->findChild<QLabel *>("errorLabel")->isVisible();
+                qobject_cast<QDialog *>(modal)->reject();
+            });
+            buttonWithText(window, "退出登录")->click();
+        });
+        Application::runSessionLoop(&auth, &client, qApp, true);
+        QCOMPARE(script.remaining(), 0);
+        QVERIFY(!errorShown);
+        // The twenty clicks wait for alice's next login.
+        ClickOutbox outbox(peer->url(), ClickOutbox::accountKey(QString(), "alice"));
+        QCOMPARE(outbox.inherited().size(), 1);
+        QCOMPARE(outbox.inherited()[0].owed(), 20);
+    }
+
+    void closingOfflineLeavesTheClicksInTheOutbox()
+    {
+        QSettings().setValue("auth/token", "saved");
+        QSettings().setValue("auth/username", "alice");
+        const QString offline =
+            QStringLiteral("http://127.0.0.1:%1/api/index.php").arg(ScriptedPeer::closedPort());
+        qputenv("TAPTEMPEST_SERVER_URL", offline.toUtf8());
+        whenMainWindowShown([](MainWindow *window) {
+            QTimer::singleShot(300, window, [window] {
+                auto *button = window->findChild<QPushButton *>("clickButton");
+                for (int i = 0; i < 4; ++i)
+                    QTest::mouseClick(button, Qt::LeftButton);
+                window->close();
+            });
+        });
+        QCOMPARE(Application::exec(*qApp), 0);
+        ClickOutbox outbox(offline, ClickOutbox::accountKey(QString(), "alice"));
+        QCOMPARE(outbox.inherited().size(), 1);
+        QCOMPARE(outbox.inherited()[0].owed(), 4);
+    }
+
+    void secondStopSignalEndsTheWaitAtOnce_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+
+    void secondStopSignalEndsTheWaitAtOnce()
+    {
+        QFETCH(int, signalNumber);
+        QSettings().setValue("auth/token", "saved");
+        QSettings().setValue("auth/username", "alice");
+        // The server takes the last batch and never answers it.
+        peer->setHandler([this](const RecordedRequest &r) {
+            if (r.action() == "click")
+                return ScriptedResponse::noAnswer();
+            return answer(r);
+        });
+        whenMainWindowShown([signalNumber](MainWindow *window) {
+            QTimer::singleShot(300, window, [window, signalNumber] {
+                auto *button = window->findChild<QPushButton *>("clickButton");
+                for (int i = 0; i < 5; ++i)
+                    QTest::mouseClick(button, Qt::LeftButton);
+                std::raise(signalNumber);
+            });
+        });
+        // Asked again once the game is waiting for that batch.
+        bool askedAgain = false;
+        QTimer again;
+        connect(&again, &QTimer::timeout, this, [&] {
+            if (!askedAgain && !mainWindow() && peer->heldCount() == 1) {
+                askedAgain = true;
+                std::raise(signalNumber);
+            }
+        });
+        again.start(20);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(Application::exec(*qApp), 128 + signalNumber);
+        QVERIFY(askedAgain);
+        // Well before the batch's own 10-second timeout.
+        QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+
+        // The five clicks wait in the outbox for the next start, and the session stays.
+        ClickOutbox outbox(peer->url(), ClickOutbox::accountKey(QString(), "alice"));
+        QCOMPARE(outbox.inherited().size(), 1);
+        QCOMPARE(outbox.inherited()[0].total, 5);
+        QCOMPARE(outbox.inherited()[0].owed(), 5);
+        QCOMPARE(QSettings().value("auth/token").toString(), QString("saved"));
+    }
+
+    void secondStopSignalEndsTheProcessAtOnce()
+    {
+        // The program shares this test's temporary home: its settings and its outbox.
+        QSettings settings;
+        settings.setValue("auth/token", "saved");
+        settings.setValue("auth/username", "alice");
+        settings.sync();
+        const QString account = ClickOutbox::accountKey(QString(), "alice");
+        ClickOutbox(peer->url(), account).record("earlier-game", 7);
+        // The game sends those seven first, and never hears back.
+        peer->setHandler([this](const RecordedRequest &r) {
+            if (r.action() == "click")
+                return ScriptedResponse::noAnswer();
+            return answer(r);
+        });
+
+        QProcess game;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("TAPTEMPEST_SERVER_URL", peer->url());
+        game.setProcessEnvironment(env);
+        game.start(TAPTEMPEST_CLIENT_BINARY, QStringList());
+        QVERIFY(game.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(peer->heldCount(), 1, 15000);
+        const QString sent = peer->requestsFor("click")[0].json().value("sync_id").toString();
+        QCOMPARE(sent, QString("earlier-game"));
+
+        QVERIFY(::kill(pid_t(game.processId()), SIGTERM) == 0);
+        // The first stop waits for the batch (up to its 10-second timeout)...
+        QTest::qWait(700);
+        QCOMPARE(game.state(), QProcess::Running);
+        // ...a second one ends the program at once.
+        QVERIFY(::kill(pid_t(game.processId()), SIGTERM) == 0);
+        QTRY_COMPARE_WITH_TIMEOUT(game.state(), QProcess::NotRunning, 4000);
+        QCOMPARE(game.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(game.exitCode(), 143);
+
+        ClickOutbox outbox(peer->url(), account);
+        QCOMPARE(outbox.inherited().size(), 1);
+        QCOMPARE(outbox.inherited()[0].syncId, QString("earlier-game"));
+        QCOMPARE(outbox.inherited()[0].owed(), 7);
     }
 };
 

@@ -2,10 +2,12 @@
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "net/clickoutbox.h"
 #include "support/referenceserver.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QPointer>
 
@@ -124,6 +126,63 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(window->findChild<QLabel *>("clicksLabel")->text(), QString::number(total));
         delete window;
+    }
+
+    // Two games of one account at once, both holding the same clicks an earlier game left in the
+    // outbox: both send them, the server credits them once.
+    void twoClientsOfOneAccountCreditOnce()
+    {
+        testenv::clearSettings();
+        QVERIFY(server.addUser("twin", "pw-twin"));
+        qputenv("TAPTEMPEST_SERVER_URL", server.url().toUtf8());
+        struct Game
+        {
+            AuthManager auth;
+            ApiClient client;
+            QPointer<MainWindow> window;
+        };
+        Game a, b;
+        for (Game *game : {&a, &b}) {
+            game->client.setAuthManager(&game->auth);
+            bool loggedIn = false;
+            game->client.login("twin", "pw-twin",
+                               [&](bool ok, const QJsonObject &data, const QString &) {
+                                   if (ok)
+                                       game->auth.handleLoginResponse(data);
+                                   loggedIn = ok;
+                               });
+            QTRY_VERIFY(loggedIn);
+        }
+        QCOMPARE(a.auth.userId(), b.auth.userId());
+        const QString account = ClickOutbox::accountKey(a.auth.userId(), "twin");
+        {
+            ClickOutbox earlier(server.url(), account);
+            earlier.record("earlier-game", 7);
+        }
+
+        for (Game *game : {&a, &b}) {
+            game->window = new MainWindow(&game->auth, &game->client);
+            QCOMPARE(game->window->unconfirmedClickCount(), 7);
+        }
+        for (Game *game : {&a, &b})
+            game->window->show();
+        for (Game *game : {&a, &b}) {
+            auto *button = game->window->findChild<ClickButton *>("clickButton");
+            for (int i = 0; i < 5; ++i)
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
+        for (Game *game : {&a, &b})
+            QTRY_VERIFY_WITH_TIMEOUT(game->window->unconfirmedClickCount() == 0 &&
+                                         game->window->pendingClickCount() == 0,
+                                     10000);
+
+        const ReferenceServer::Account twin = server.account("twin");
+        QCOMPARE(twin.lifetimeClicks, qint64(7 + 5 + 5));
+        QCOMPARE(twin.clicks, qint64(17));
+        QVERIFY(!QFile::exists(ClickOutbox::filePath(server.url(), account)));
+        for (Game *game : {&a, &b})
+            delete game->window;
+        qputenv("TAPTEMPEST_SERVER_URL", proxy.url().toUtf8());
     }
 };
 

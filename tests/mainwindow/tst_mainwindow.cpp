@@ -4,11 +4,14 @@
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "net/clickoutbox.h"
 #include "support/modalscript.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLayout>
@@ -31,6 +34,10 @@ struct FakeGame
     bool failClicks = false;
     bool holdClicks = false;
     bool statsHeld = false; // the next statistics request waits for releaseHeld()
+    // Credits a batch with a sync session only up to a total it has not seen, as a server that
+    // knows sync ids does.
+    bool honourSyncIds = false;
+    QMap<QString, qint64> syncSeen;
     QMap<QString, QQueue<ScriptedResponse>> overrides;
 
     ScriptedResponse handle(const RecordedRequest &request)
@@ -43,7 +50,15 @@ struct FakeGame
                 return ScriptedResponse::noAnswer();
             if (failClicks)
                 return ScriptedResponse::raw(503, "Service Unavailable", "");
-            clicks += request.json().value("count").toInt();
+            const QJsonObject body = request.json();
+            const QString syncId = body.value("sync_id").toString();
+            if (honourSyncIds && !syncId.isEmpty()) {
+                const qint64 total = body.value("sync_total").toInteger();
+                clicks += int(qMax<qint64>(0, total - syncSeen.value(syncId)));
+                syncSeen[syncId] = qMax(total, syncSeen.value(syncId));
+            } else {
+                clicks += body.value("count").toInt();
+            }
             return ScriptedResponse::ok(QJsonObject{{"total_clicks", clicks}, {"gold", gold}});
         }
         if (action == "stats" && statsHeld) {
@@ -103,12 +118,37 @@ private:
             out << r.json().value("count").toInt();
         return out;
     }
+    QString outboxPath(const QString &user = "alice") const
+    {
+        return ClickOutbox::filePath(peer->url(), ClickOutbox::accountKey(QString(), user));
+    }
+    void logInAs(const QString &user, const QString &token)
+    {
+        auth->logout();
+        auth->handleLoginResponse(QJsonObject{{"username", user}, {"token", token}});
+    }
+    // Clicks `times` while every click batch fails, then closes the window.
+    void clickOfflineAndClose(int times)
+    {
+        openWindow();
+        game->failClicks = true;
+        restartSyncTick();
+        click(times);
+        // The tick's batch fails; the clicks are now on disk.
+        QTRY_COMPARE_WITH_TIMEOUT(toast(), QString("网络离线: 点击将在恢复后同步"), 4000);
+        QVERIFY(QFile::exists(outboxPath()));
+        window->close();
+        QTRY_VERIFY(!window);
+        QTRY_COMPARE(client->requestsInFlight(), 0);
+        game->failClicks = false;
+    }
     void openWindow()
     {
+        const int statsBefore = peer->requestsFor("stats").size();
         window = new MainWindow(auth.get(), client.get());
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->show();
-        QTRY_COMPARE(peer->requestsFor("stats").size(), 1);
+        QTRY_COMPARE(peer->requestsFor("stats").size(), statsBefore + 1);
         QTRY_COMPARE(shown("clicksLabel"), QString::number(game->clicks));
     }
 
@@ -308,6 +348,10 @@ private slots:
         // Without a token the pending clicks cannot be delivered; nothing is sent for them.
         QTest::qWait(200);
         QVERIFY(batches().isEmpty());
+        // They wait in the outbox for the next login of the account.
+        ClickOutbox owed(peer->url(), ClickOutbox::accountKey(QString(), "alice"));
+        QCOMPARE(owed.inherited().size(), 1);
+        QCOMPARE(owed.inherited()[0].owed(), 3);
     }
 
     void failedStatisticsKeepTheSession()
@@ -692,6 +736,231 @@ private slots:
         QCOMPARE(client->requestsInFlight(), 2);
         peer->releaseHeld(ScriptedResponse::ok());
         QTRY_COMPARE(client->requestsInFlight(), 0);
+    }
+
+    void outboxCreditsClicksOnceAfterARestart()
+    {
+        game->honourSyncIds = true;
+        clickOfflineAndClose(7);
+        QCOMPARE(game->clicks, 1000);
+        const QString sessionId = peer->requestsFor("click")[0].json().value("sync_id").toString();
+
+        // A new window of the same account sends them before anything of its own and counts them
+        // as unconfirmed until then.
+        game->holdClicks = true;
+        window = new MainWindow(auth.get(), client.get());
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        QCOMPARE(window->unconfirmedClickCount(), 7);
+        window->show();
+        QTRY_COMPARE(peer->heldCount(), 1);
+        const RecordedRequest resent = peer->requestsFor("click").last();
+        QCOMPARE(resent.json().value("sync_id").toString(), sessionId);
+        QCOMPARE(resent.json().value("sync_total").toInt(), 7);
+        QCOMPARE(resent.json().value("count").toInt(), 7);
+        QCOMPARE(resent.json().value("token").toString(), QString("tok"));
+        QTRY_COMPARE(shown("clicksLabel"), QString("1007"));
+
+        game->holdClicks = false;
+        peer->releaseHeld(game->handle(resent));
+        QTRY_COMPARE(window->unconfirmedClickCount(), 0);
+        QCOMPARE(game->clicks, 1007);
+        QCOMPARE(shown("clicksLabel"), QString("1007"));
+        QVERIFY(!QFile::exists(outboxPath()));
+
+        // Confirmed means gone: neither this window nor the next sends them again.
+        const int clickRequests = peer->requestsFor("click").size();
+        window->close();
+        QTRY_VERIFY(!window);
+        openWindow();
+        QTest::qWait(3300);
+        QCOMPARE(peer->requestsFor("click").size(), clickRequests);
+        QCOMPARE(game->clicks, 1007);
+    }
+
+    void outboxWaitsForItsOwnAccount()
+    {
+        game->honourSyncIds = true;
+        clickOfflineAndClose(7);
+        const int aliceRequests = peer->requestsFor("click").size();
+
+        logInAs("bob", "tok-bob");
+        openWindow();
+        restartSyncTick();
+        click(2);
+        QTRY_COMPARE_WITH_TIMEOUT(window->unconfirmedClickCount(), 0, 4000);
+        // Only bob's own two clicks went out, with bob's token.
+        const QList<RecordedRequest> bobs = peer->requestsFor("click").mid(aliceRequests);
+        QCOMPARE(bobs.size(), 1);
+        QCOMPARE(bobs[0].json().value("count").toInt(), 2);
+        QCOMPARE(bobs[0].json().value("token").toString(), QString("tok-bob"));
+        QVERIFY(QFile::exists(outboxPath("alice")));
+        window->close();
+        QTRY_VERIFY(!window);
+
+        logInAs("alice", "tok");
+        const int before = game->clicks;
+        window = new MainWindow(auth.get(), client.get());
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+        QTRY_COMPARE(game->clicks, before + 7);
+        QCOMPARE(peer->requestsFor("click").last().json().value("token").toString(),
+                 QString("tok"));
+        QTRY_VERIFY(!QFile::exists(outboxPath("alice")));
+    }
+
+    void corruptOutboxIsMovedAside()
+    {
+        // A crash mid-write by some other program leaves half a file.
+        {
+            ClickOutbox writer(peer->url(), ClickOutbox::accountKey(QString(), "alice"));
+            writer.record("crashed-session", 12);
+        }
+        QFile file(outboxPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray half = file.readAll().left(40);
+        file.close();
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(half);
+        file.close();
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("click outbox .* is corrupt"));
+        QTest::failOnWarning(QRegularExpression("outbox"));
+        openWindow();
+        QCOMPARE(window->unconfirmedClickCount(), 0);
+        QVERIFY(!QFile::exists(outboxPath()));
+        const QFileInfo info(outboxPath());
+        const QStringList aside =
+            info.dir().entryList({info.fileName() + ".corrupt-*"}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QFile moved(info.dir().filePath(aside[0]));
+        QVERIFY(moved.open(QIODevice::ReadOnly));
+        QCOMPARE(moved.readAll(), half);
+
+        // The game goes on.
+        click(20);
+        QTRY_COMPARE(batches(), QList<int>{20});
+        QTRY_COMPARE(window->unconfirmedClickCount(), 0);
+    }
+
+    void exchangeAppliedButUnansweredIsNotAppliedTwice_data()
+    {
+        QTest::addColumn<bool>("timesOut");
+        // A closed connection is resent by the network library already; a reply that never comes
+        // is resent by the client after its timeout.
+        QTest::newRow("connection closed") << false;
+        QTest::newRow("no reply until the timeout") << true;
+    }
+
+    void exchangeAppliedButUnansweredIsNotAppliedTwice()
+    {
+        QFETCH(bool, timesOut);
+        game->clicks = 300;
+        openWindow();
+        // The server applies the exchange and the reply is lost; a repeat of the same request id
+        // gets the stored reply.
+        QStringList ids;
+        int applied = 0;
+        QMap<QString, ScriptedResponse> stored;
+        peer->setHandler([&](const RecordedRequest &r) {
+            if (r.action() != "exchange")
+                return game->handle(r);
+            const QString id = r.json().value("request_id").toString();
+            ids << id;
+            if (stored.contains(id))
+                return stored.value(id);
+            ++applied;
+            game->clicks -= r.json().value("clicks_to_exchange").toInt();
+            game->gold += 3;
+            stored.insert(id, ScriptedResponse::ok(QJsonObject{
+                                  {"new_gold", game->gold}, {"remaining_clicks", game->clicks}}));
+            return timesOut ? ScriptedResponse::noAnswer() : ScriptedResponse::close();
+        });
+        auto script = std::make_unique<ModalScript>();
+        script->then(ModalScript::enterInt(300));
+        script->then(ModalScript::press(QMessageBox::Yes));
+        auto failure = script->then(ModalScript::press(QMessageBox::Ok));
+        QTest::mouseClick(button("兑换金币"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(toast(), QString("兑换成功: +3 金币"), 15000);
+        QCOMPARE(applied, 1);
+        QVERIFY(ids.size() >= 2);
+        QVERIFY(!ids[0].isEmpty());
+        QCOMPARE(ids.count(ids[0]), ids.size());
+        QCOMPARE(shown("goldLabel"), QString("10"));
+        QTRY_COMPARE(shown("clicksLabel"), QString("0"));
+        QTest::qWait(200);
+        QVERIFY(!failure->seen);
+        script.reset();
+        if (timesOut)
+            return;
+
+        // A second exchange is another action with its own id.
+        game->clicks = 100;
+        window->loadUserStats();
+        QTRY_COMPARE(shown("clicksLabel"), QString("100"));
+        ModalScript second;
+        second.then(ModalScript::enterInt(100));
+        second.then(ModalScript::press(QMessageBox::Yes));
+        QTest::mouseClick(button("兑换金币"), Qt::LeftButton);
+        QTRY_COMPARE(applied, 2);
+        QTRY_COMPARE(shown("goldLabel"), QString("13"));
+        QVERIFY(ids.last() != ids[0]);
+    }
+
+    void depositWithoutAnyReplyShowsTheServersFigures()
+    {
+        game->clicks = 40;
+        openWindow();
+        // Applied, and then every attempt loses its connection: the outcome is unknown.
+        int attempts = 0;
+        peer->setHandler([&](const RecordedRequest &r) {
+            if (r.action() != "deposit")
+                return game->handle(r);
+            if (++attempts == 1) {
+                game->clicks -= 25;
+                game->balance += 250;
+            }
+            return ScriptedResponse::close();
+        });
+        ModalScript script;
+        script.then(ModalScript::enterInt(25));
+        script.then(ModalScript::press(QMessageBox::Yes));
+        auto failure = script.then(ModalScript::press(QMessageBox::Ok));
+        QTest::mouseClick(button("存入银行"), Qt::LeftButton);
+        QTRY_VERIFY(failure->seen);
+        QCOMPARE(failure->title, QString("存入失败"));
+        QCOMPARE(failure->text, QString("服务器已关闭连接"));
+        QVERIFY(attempts >= 2);
+        QTRY_COMPARE(shown("clicksLabel"), QString("15"));
+        QCOMPARE(shown("bankLabel"), QString("370 元"));
+    }
+
+    void outboxFollowsClicksLeftPendingAndLateConfirmations()
+    {
+        openWindow();
+        game->holdClicks = true;
+        restartSyncTick();
+        click(20);
+        QTRY_COMPARE(peer->heldCount(), 1);
+        // A batch on its way alone is not written down...
+        QVERIFY(!QFile::exists(outboxPath()));
+        // ...but clicks left pending at a tick are, with the batch they wait behind: a crash
+        // from here on loses nothing.
+        click(5);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(outboxPath()), 4000);
+        {
+            ClickOutbox owed(peer->url(), ClickOutbox::accountKey(QString(), "alice"));
+            QCOMPARE(owed.inherited().size(), 1);
+            QCOMPARE(owed.inherited()[0].total, 25);
+            QCOMPARE(owed.inherited()[0].owed(), 25);
+        }
+
+        // The replies come after the window is gone: they still settle the outbox.
+        window->close();
+        QTRY_VERIFY(!window);
+        QTRY_COMPARE(peer->heldCount(), 2);
+        game->clicks += 25;
+        peer->releaseHeld(ScriptedResponse::ok(QJsonObject{{"total_clicks", game->clicks}}));
+        QTRY_VERIFY(!QFile::exists(outboxPath()));
     }
 
     void logout()

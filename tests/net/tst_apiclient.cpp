@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTemporaryFile>
 #include <QThread>
+#include <QUuid>
 
 #include <memory>
 
@@ -139,7 +140,9 @@ private slots:
 
         const RecordedRequest exchange = peer->requests[1];
         QCOMPARE(exchange.target, QByteArray("/api/index.php?action=exchange"));
-        QCOMPARE(exchange.json(), (QJsonObject{{"clicks_to_exchange", 300}, {"token", kToken}}));
+        QJsonObject body = exchange.json();
+        QVERIFY(!QUuid::fromString(body.take("request_id").toString()).isNull());
+        QCOMPARE(body, (QJsonObject{{"clicks_to_exchange", 300}, {"token", kToken}}));
     }
 
     void everyPostAction_data()
@@ -173,7 +176,11 @@ private slots:
         QTRY_COMPARE(out.calls, 1);
         QCOMPARE(peer->requests.size(), 1);
         QCOMPARE(peer->requests[0].action(), action);
-        QCOMPARE(peer->requests[0].json(), (QJsonObject{{field, 7}, {"token", kToken}}));
+        // Spending actions carry a request id besides their fields; a click batch does not.
+        QJsonObject body = peer->requests[0].json();
+        const QString requestId = body.take("request_id").toString();
+        QCOMPARE(!QUuid::fromString(requestId).isNull(), action != "click");
+        QCOMPARE(body, (QJsonObject{{field, 7}, {"token", kToken}}));
     }
 
     void clickBatchesCanBeMadeRepeatable()
@@ -502,6 +509,78 @@ private slots:
         timer.start();
         client->waitForClickRequests();
         QVERIFY(timer.elapsed() < 1000);
+    }
+
+    void spendingWithoutAReplyIsSentOnceMore()
+    {
+        logIn();
+        QSignalSpy timeoutSpy(client.get(), &ApiClient::requestTimeout);
+        // The first exchange gets no answer; its repeat does.
+        int exchanges = 0;
+        peer->setHandler([&](const RecordedRequest &r) {
+            if (r.action() == "exchange" && ++exchanges == 1)
+                return ScriptedResponse::noAnswer();
+            if (r.action() == "deposit")
+                return ScriptedResponse::close();
+            if (r.action() == "buy_effect")
+                return ScriptedResponse::raw(400, "Bad Request", "");
+            return ScriptedResponse::ok(QJsonObject{{"new_gold", 3}});
+        });
+        Outcome exchange;
+        client->exchangeGold(300, record(exchange));
+        QTRY_COMPARE_WITH_TIMEOUT(exchange.calls, 1, 15000);
+        QVERIFY(exchange.success);
+        QCOMPARE(exchange.data.value("new_gold").toInt(), 3);
+        QCOMPARE(timeoutSpy.count(), 1);
+        // The lost attempt is not reported: it was not the outcome.
+        QCOMPARE(errorSpy->count(), 0);
+        const QList<RecordedRequest> sent = peer->requestsFor("exchange");
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent[1].body, sent[0].body);
+
+        // A connection that always closes: reported once, after the repeat, all with one id.
+        Outcome deposit;
+        client->depositToBank(5, record(deposit));
+        QTRY_COMPARE(deposit.calls, 1);
+        QCOMPARE(deposit.error, QString("服务器已关闭连接"));
+        QVERIFY(ApiClient::isNoReplyError(deposit.error));
+        QCOMPARE(errorSpy->count(), 1);
+        const QList<RecordedRequest> deposits = peer->requestsFor("deposit");
+        QVERIFY2(deposits.size() >= 2, qPrintable(QString::number(deposits.size())));
+        for (const RecordedRequest &r : deposits)
+            QCOMPARE(r.json().value("request_id"), deposits[0].json().value("request_id"));
+        QTest::qWait(200);
+        QCOMPARE(deposit.calls, 1);
+
+        // A refusal is an answer: never repeated.
+        Outcome buy;
+        client->buyEffect(2, record(buy));
+        QTRY_COMPARE(buy.calls, 1);
+        QVERIFY(!ApiClient::isNoReplyError(buy.error));
+        QCOMPARE(peer->requestsFor("buy_effect").size(), 1);
+        QCOMPARE(client->requestsInFlight(), 0);
+    }
+
+    void closedWindowsBatchFailsQuietly()
+    {
+        logIn();
+        peer->setFallback(ScriptedResponse::noAnswer());
+        auto owner = std::make_unique<QObject>();
+        Outcome kept, orphaned;
+        client->sendClicks(3, "s", 3, record(kept), owner.get());
+        QTRY_COMPARE(peer->heldCount(), 1);
+        peer->releaseHeld(ScriptedResponse::raw(503, "Service Unavailable", ""));
+        QTRY_COMPARE(kept.calls, 1);
+        QCOMPARE(errorSpy->count(), 1);
+
+        client->sendClicks(4, "s", 7, record(orphaned), owner.get());
+        QTRY_COMPARE(peer->heldCount(), 1);
+        owner.reset();
+        peer->releaseHeld(ScriptedResponse::raw(503, "Service Unavailable", ""));
+        // Its callback still learns the outcome; nobody else hears of it.
+        QTRY_COMPARE(orphaned.calls, 1);
+        QVERIFY(!orphaned.success);
+        QCOMPARE(errorSpy->count(), 1);
     }
 
     void loggedInWithAnEmptyTokenStillSendsIt()
