@@ -1,5 +1,6 @@
 #include "settingsdialog.h"
 
+#include "app/settingskeys.h"
 #include "feedback/effectmanager.h"
 
 #include <QCheckBox>
@@ -17,14 +18,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-const char kDefaultAccent[] = "#00b4d8";
-const char kDefaultButtonColor[] = "#ff8f00";
-const char kDefaultBorderColor[] = "#8b949e";
-constexpr int kDefaultWidth = 200;
-constexpr int kDefaultHeight = 100;
-constexpr int kDefaultRadius = 16;
-constexpr int kDefaultBorderWidth = 2;
 
 // An invalid colour names itself "#000000", so a stored text that is no colour shows black.
 QString swatchStyle(const QColor &color)
@@ -84,7 +77,7 @@ void SettingsDialog::setupUi()
     auto *themeLayout = new QVBoxLayout(themeGroup);
     darkThemeCheck = new QCheckBox(QStringLiteral("深色主题"), themeGroup);
     darkThemeCheck->setObjectName(QStringLiteral("darkThemeCheck"));
-    darkThemeCheck->setChecked(true);
+    darkThemeCheck->setChecked(SettingsKeys::defaultThemeDark);
     themeLayout->addWidget(darkThemeCheck);
     auto *accentRow = new QHBoxLayout;
     accentRow->addWidget(new QLabel(QStringLiteral("强调色:"), themeGroup));
@@ -99,10 +92,12 @@ void SettingsDialog::setupUi()
     auto *buttonGrid = new QGridLayout(buttonGroup);
     buttonGrid->setHorizontalSpacing(12);
     buttonGrid->setVerticalSpacing(10);
-    widthSpin = makeSpin(buttonGroup, "widthSpin", 100, 500, kDefaultWidth);
-    heightSpin = makeSpin(buttonGroup, "heightSpin", 60, 300, kDefaultHeight);
-    radiusSpin = makeSpin(buttonGroup, "radiusSpin", 0, 80, kDefaultRadius);
-    borderWidthSpin = makeSpin(buttonGroup, "borderWidthSpin", 0, 10, kDefaultBorderWidth);
+    widthSpin = makeSpin(buttonGroup, "widthSpin", 100, 500, SettingsKeys::defaultButtonWidth);
+    heightSpin = makeSpin(buttonGroup, "heightSpin", 60, 300, SettingsKeys::defaultButtonHeight);
+    radiusSpin =
+        makeSpin(buttonGroup, "radiusSpin", 0, 80, SettingsKeys::defaultButtonBorderRadius);
+    borderWidthSpin =
+        makeSpin(buttonGroup, "borderWidthSpin", 0, 10, SettingsKeys::defaultButtonBorderWidth);
     buttonColorButton = makeSwatch(buttonGroup, "buttonColorButton");
     borderColorButton = makeSwatch(buttonGroup, "borderColorButton");
     const QList<QPair<QString, QWidget *>> rows = {
@@ -124,10 +119,10 @@ void SettingsDialog::setupUi()
     auto *switchRow = new QHBoxLayout;
     effectsEnabledCheck = new QCheckBox(QStringLiteral("启用视觉特效"), effectsGroup);
     effectsEnabledCheck->setObjectName(QStringLiteral("effectsEnabledCheck"));
-    effectsEnabledCheck->setChecked(true);
+    effectsEnabledCheck->setChecked(SettingsKeys::defaultEffectsEnabled);
     soundEnabledCheck = new QCheckBox(QStringLiteral("启用音效"), effectsGroup);
     soundEnabledCheck->setObjectName(QStringLiteral("soundEnabledCheck"));
-    soundEnabledCheck->setChecked(false);
+    soundEnabledCheck->setChecked(SettingsKeys::defaultSoundEnabled);
     switchRow->addWidget(effectsEnabledCheck);
     switchRow->addWidget(soundEnabledCheck);
     switchRow->addStretch();
@@ -173,9 +168,9 @@ void SettingsDialog::setupUi()
     buttonRow->addWidget(applyButton);
     layout->addLayout(buttonRow);
 
-    accentColor = QColor(QLatin1String(kDefaultAccent));
-    buttonColor = QColor(QLatin1String(kDefaultButtonColor));
-    borderColor = QColor(QLatin1String(kDefaultBorderColor));
+    accentColor = QColor(QLatin1String(SettingsKeys::defaultAccentColor));
+    buttonColor = QColor(QLatin1String(SettingsKeys::defaultButtonColor));
+    borderColor = QColor(QLatin1String(SettingsKeys::defaultButtonBorderColor));
     accentColorButton->setStyleSheet(swatchStyle(accentColor));
     buttonColorButton->setStyleSheet(swatchStyle(buttonColor));
     borderColorButton->setStyleSheet(swatchStyle(borderColor));
@@ -234,48 +229,57 @@ void SettingsDialog::fitEffectTexts(int width)
 void SettingsDialog::loadSettings()
 {
     QSettings settings;
-    darkThemeCheck->setChecked(settings.value(QStringLiteral("theme/dark"), true).toBool());
+    darkThemeCheck->setChecked(
+        settings.value(SettingsKeys::themeDark, SettingsKeys::defaultThemeDark).toBool());
 
     accentColor = QColor::fromString(
-        settings.value(QStringLiteral("theme/accent_color"), QLatin1String(kDefaultAccent))
+        settings
+            .value(SettingsKeys::themeAccentColor, QLatin1String(SettingsKeys::defaultAccentColor))
             .toString());
     accentColorButton->setStyleSheet(swatchStyle(accentColor));
 
     // The spin boxes clamp stored values to their ranges.
-    widthSpin->setValue(settings.value(QStringLiteral("button/width"), kDefaultWidth).toInt());
-    heightSpin->setValue(settings.value(QStringLiteral("button/height"), kDefaultHeight).toInt());
+    widthSpin->setValue(
+        settings.value(SettingsKeys::buttonWidth, SettingsKeys::defaultButtonWidth).toInt());
+    heightSpin->setValue(
+        settings.value(SettingsKeys::buttonHeight, SettingsKeys::defaultButtonHeight).toInt());
     radiusSpin->setValue(
-        settings.value(QStringLiteral("button/border_radius"), kDefaultRadius).toInt());
+        settings.value(SettingsKeys::buttonBorderRadius, SettingsKeys::defaultButtonBorderRadius)
+            .toInt());
     borderWidthSpin->setValue(
-        settings.value(QStringLiteral("button/border_width"), kDefaultBorderWidth).toInt());
+        settings.value(SettingsKeys::buttonBorderWidth, SettingsKeys::defaultButtonBorderWidth)
+            .toInt());
 
     buttonColor = QColor::fromString(
-        settings.value(QStringLiteral("button/color"), QLatin1String(kDefaultButtonColor))
+        settings.value(SettingsKeys::buttonColor, QLatin1String(SettingsKeys::defaultButtonColor))
             .toString());
     buttonColorButton->setStyleSheet(swatchStyle(buttonColor));
-    borderColor = QColor::fromString(
-        settings.value(QStringLiteral("button/border_color"), QLatin1String(kDefaultBorderColor))
-            .toString());
+    borderColor =
+        QColor::fromString(settings
+                               .value(SettingsKeys::buttonBorderColor,
+                                      QLatin1String(SettingsKeys::defaultButtonBorderColor))
+                               .toString());
     borderColorButton->setStyleSheet(swatchStyle(borderColor));
 
     effectsEnabledCheck->setChecked(
-        settings.value(QStringLiteral("effects/enabled"), true).toBool());
-    soundEnabledCheck->setChecked(settings.value(QStringLiteral("sound/enabled"), false).toBool());
+        settings.value(SettingsKeys::effectsEnabled, SettingsKeys::defaultEffectsEnabled).toBool());
+    soundEnabledCheck->setChecked(
+        settings.value(SettingsKeys::soundEnabled, SettingsKeys::defaultSoundEnabled).toBool());
 }
 
 void SettingsDialog::saveSettings()
 {
     QSettings settings;
-    settings.setValue(QStringLiteral("theme/dark"), darkThemeCheck->isChecked());
-    settings.setValue(QStringLiteral("theme/accent_color"), accentColor.name());
-    settings.setValue(QStringLiteral("button/width"), widthSpin->value());
-    settings.setValue(QStringLiteral("button/height"), heightSpin->value());
-    settings.setValue(QStringLiteral("button/border_radius"), radiusSpin->value());
-    settings.setValue(QStringLiteral("button/border_width"), borderWidthSpin->value());
-    settings.setValue(QStringLiteral("button/color"), buttonColor.name());
-    settings.setValue(QStringLiteral("button/border_color"), borderColor.name());
-    settings.setValue(QStringLiteral("effects/enabled"), effectsEnabledCheck->isChecked());
-    settings.setValue(QStringLiteral("sound/enabled"), soundEnabledCheck->isChecked());
+    settings.setValue(SettingsKeys::themeDark, darkThemeCheck->isChecked());
+    settings.setValue(SettingsKeys::themeAccentColor, accentColor.name());
+    settings.setValue(SettingsKeys::buttonWidth, widthSpin->value());
+    settings.setValue(SettingsKeys::buttonHeight, heightSpin->value());
+    settings.setValue(SettingsKeys::buttonBorderRadius, radiusSpin->value());
+    settings.setValue(SettingsKeys::buttonBorderWidth, borderWidthSpin->value());
+    settings.setValue(SettingsKeys::buttonColor, buttonColor.name());
+    settings.setValue(SettingsKeys::buttonBorderColor, borderColor.name());
+    settings.setValue(SettingsKeys::effectsEnabled, effectsEnabledCheck->isChecked());
+    settings.setValue(SettingsKeys::soundEnabled, soundEnabledCheck->isChecked());
     settings.sync();
 }
 
@@ -318,19 +322,19 @@ void SettingsDialog::onApplyClicked()
 
 void SettingsDialog::onResetClicked()
 {
-    darkThemeCheck->setChecked(true);
-    accentColor = QColor(QLatin1String(kDefaultAccent));
+    darkThemeCheck->setChecked(SettingsKeys::defaultThemeDark);
+    accentColor = QColor(QLatin1String(SettingsKeys::defaultAccentColor));
     accentColorButton->setStyleSheet(swatchStyle(accentColor));
-    widthSpin->setValue(kDefaultWidth);
-    heightSpin->setValue(kDefaultHeight);
-    radiusSpin->setValue(kDefaultRadius);
-    borderWidthSpin->setValue(kDefaultBorderWidth);
-    buttonColor = QColor(QLatin1String(kDefaultButtonColor));
+    widthSpin->setValue(SettingsKeys::defaultButtonWidth);
+    heightSpin->setValue(SettingsKeys::defaultButtonHeight);
+    radiusSpin->setValue(SettingsKeys::defaultButtonBorderRadius);
+    borderWidthSpin->setValue(SettingsKeys::defaultButtonBorderWidth);
+    buttonColor = QColor(QLatin1String(SettingsKeys::defaultButtonColor));
     buttonColorButton->setStyleSheet(swatchStyle(buttonColor));
-    borderColor = QColor(QLatin1String(kDefaultBorderColor));
+    borderColor = QColor(QLatin1String(SettingsKeys::defaultButtonBorderColor));
     borderColorButton->setStyleSheet(swatchStyle(borderColor));
-    effectsEnabledCheck->setChecked(true);
-    soundEnabledCheck->setChecked(false);
+    effectsEnabledCheck->setChecked(SettingsKeys::defaultEffectsEnabled);
+    soundEnabledCheck->setChecked(SettingsKeys::defaultSoundEnabled);
 
     // Effect switches are live: switching them off here is not undone by Cancel.
     for (const auto &entry : std::as_const(effectCheckBoxes)) {

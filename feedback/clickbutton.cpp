@@ -1,5 +1,7 @@
 #include "clickbutton.h"
 
+#include "app/settingskeys.h"
+
 #include <QEasingCurve>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
@@ -13,12 +15,12 @@
 #include <QStyleOptionButton>
 
 ClickButton::ClickButton(QWidget *parent)
-    : QPushButton(parent), buttonColor(QColor::fromString("#ff8f00")),
-      borderColor(QColor::fromString("#8b949e"))
+    : QPushButton(parent), buttonColor(QColor::fromString(SettingsKeys::defaultButtonColor)),
+      borderColor(QColor::fromString(SettingsKeys::defaultButtonBorderColor))
 {
     setObjectName("clickButton");
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setMinimumSize(200, 100);
+    setMinimumSize(SettingsKeys::defaultButtonWidth, SettingsKeys::defaultButtonHeight);
     setCursor(Qt::PointingHandCursor);
 
     // One animation serves press and release, so a release mid-press turns back from where the

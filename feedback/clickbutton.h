@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/settingskeys.h"
+
 #include <QColor>
 #include <QPushButton>
 
@@ -43,8 +45,8 @@ private:
     void withDeferredRepaint(const std::function<void()> &handler);
 
     double m_scale = 1.0;
-    int borderRadius = 16;
-    int m_borderWidth = 2;
+    int borderRadius = SettingsKeys::defaultButtonBorderRadius;
+    int m_borderWidth = SettingsKeys::defaultButtonBorderWidth;
     QColor buttonColor;
     QColor borderColor;
     QPropertyAnimation *scaleAnimation = nullptr;

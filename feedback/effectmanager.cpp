@@ -2,6 +2,8 @@
 
 #include "effectlayer.h"
 
+#include "app/settingskeys.h"
+
 #include <QPropertyAnimation>
 #include <QRandomGenerator>
 #include <QRect>
@@ -14,8 +16,6 @@
 #include <cmath>
 
 namespace {
-
-const char *const settingsGroup = "effects_enabled";
 
 struct CatalogueRow
 {
@@ -213,7 +213,7 @@ void EffectManager::startEffect(int effectId, const QPoint &globalPos)
 void EffectManager::saveSettings()
 {
     QSettings settings;
-    settings.beginGroup(settingsGroup);
+    settings.beginGroup(SettingsKeys::effectSwitchGroup);
     for (auto it = enabledEffects.cbegin(); it != enabledEffects.cend(); ++it)
         settings.setValue(QString::number(it.key()), it.value());
     settings.endGroup();
@@ -223,9 +223,10 @@ void EffectManager::saveSettings()
 void EffectManager::loadSettings()
 {
     QSettings settings;
-    settings.beginGroup(settingsGroup);
+    settings.beginGroup(SettingsKeys::effectSwitchGroup);
     for (int id = 1; id <= effectCount(); ++id)
-        enabledEffects.insert(id, settings.value(QString::number(id), false).toBool());
+        enabledEffects.insert(
+            id, settings.value(QString::number(id), SettingsKeys::defaultEffectSwitch).toBool());
     settings.endGroup();
 }
 

@@ -1,13 +1,11 @@
 #include "authmanager.h"
 
+#include "app/settingskeys.h"
+
 #include <QJsonValue>
 #include <QtMath>
 
 namespace {
-const QString kTokenKey = QStringLiteral("auth/token");
-const QString kUsernameKey = QStringLiteral("auth/username");
-const QString kUserIdKey = QStringLiteral("auth/user_id");
-
 // The server may send the id as a number; keep it as its decimal text rather than losing it.
 QString idText(const QJsonValue &value)
 {
@@ -30,7 +28,7 @@ AuthManager::AuthManager(QObject *parent) : QObject(parent)
 
 QString AuthManager::savedToken() const
 {
-    return m_settings.value(kTokenKey, QString()).toString();
+    return m_settings.value(SettingsKeys::authToken, QString()).toString();
 }
 
 void AuthManager::handleLoginResponse(const QJsonObject &data)
@@ -81,34 +79,32 @@ void AuthManager::logout()
     m_gold = 0;
     m_clicks = 0;
     m_loggedIn = false;
-    m_settings.remove(kTokenKey);
-    m_settings.remove(kUsernameKey);
-    m_settings.remove(kUserIdKey);
+    clearSavedSession();
     emit logoutSuccess();
 }
 
 void AuthManager::saveSession()
 {
-    m_settings.setValue(kTokenKey, m_token);
-    m_settings.setValue(kUsernameKey, m_username);
-    m_settings.setValue(kUserIdKey, m_userId);
+    m_settings.setValue(SettingsKeys::authToken, m_token);
+    m_settings.setValue(SettingsKeys::authUsername, m_username);
+    m_settings.setValue(SettingsKeys::authUserId, m_userId);
     m_settings.sync();
 }
 
 void AuthManager::loadSession()
 {
-    m_token = m_settings.value(kTokenKey, QString()).toString();
-    m_username = m_settings.value(kUsernameKey, QString()).toString();
-    m_userId = m_settings.value(kUserIdKey, QString()).toString();
+    m_token = m_settings.value(SettingsKeys::authToken, QString()).toString();
+    m_username = m_settings.value(SettingsKeys::authUsername, QString()).toString();
+    m_userId = m_settings.value(SettingsKeys::authUserId, QString()).toString();
     if (!m_token.isEmpty())
         m_loggedIn = true;
 }
 
 void AuthManager::clearSavedSession()
 {
-    m_settings.remove(kTokenKey);
-    m_settings.remove(kUsernameKey);
-    m_settings.remove(kUserIdKey);
+    m_settings.remove(SettingsKeys::authToken);
+    m_settings.remove(SettingsKeys::authUsername);
+    m_settings.remove(SettingsKeys::authUserId);
 }
 
 void AuthManager::setValue(const QString &key, const QVariant &value)
