@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "app/settingskeys.h"
 #include "dialogs/logindialog.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
@@ -56,7 +57,8 @@ int Application::exec(QApplication &app)
 
     {
         QSettings settings;
-        const bool startupDark = settings.value("theme/dark", true).toBool();
+        const bool startupDark =
+            settings.value(SettingsKeys::themeDark, SettingsKeys::defaultThemeDark).toBool();
         applyStyleSheet(&app, startupDark);
 
         runSessionLoop(&authManager, &apiClient, &app, startupDark);
@@ -83,7 +85,7 @@ void Application::closeAllWindows()
 void Application::prepare(QApplication &app)
 {
     QCoreApplication::setApplicationName("TapTempest");
-    QCoreApplication::setApplicationVersion("1.0.0");
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAPTEMPEST_VERSION));
     QCoreApplication::setOrganizationName("TapTempest");
     QGuiApplication::setDesktopFileName("taptempest");
     QGuiApplication::setQuitOnLastWindowClosed(false);

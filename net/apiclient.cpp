@@ -19,10 +19,6 @@
 #include <cmath>
 #include <cstdio>
 
-#ifndef TAPTEMPEST_DEFAULT_SERVER_URL
-#define TAPTEMPEST_DEFAULT_SERVER_URL "https://127.0.0.1:8443/api/index.php"
-#endif
-
 namespace {
 
 const char kTokenProperty[] = "taptempestToken";

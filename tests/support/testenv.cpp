@@ -41,7 +41,7 @@ void isolateSettings()
 void setAppIdentity()
 {
     QCoreApplication::setApplicationName("TapTempest");
-    QCoreApplication::setApplicationVersion("1.0.0");
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAPTEMPEST_VERSION));
     QCoreApplication::setOrganizationName("TapTempest");
 }
 
