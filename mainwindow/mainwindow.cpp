@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "app/application.h"
+#include "app/settingskeys.h"
 #include "dialogs/rankingdialog.h"
 #include "dialogs/settingsdialog.h"
 #include "dialogs/shopdialog.h"
@@ -11,7 +13,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -23,7 +24,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
-#include <QTextStream>
 #include <QTimer>
 #include <QUuid>
 #include <QVBoxLayout>
@@ -183,6 +183,7 @@ void MainWindow::setupUi()
 void MainWindow::setupSyncTimer()
 {
     syncTimer = new QTimer(this);
+    syncTimer->setObjectName("syncTimer");
     syncTimer->setInterval(3000);
     connect(syncTimer, &QTimer::timeout, this, &MainWindow::onSyncTimer);
     syncTimer->start();
@@ -421,118 +422,109 @@ void MainWindow::onFetchStatsDone(bool success, const QJsonObject &data, const Q
 
 void MainWindow::onExchangeGold()
 {
+    const int amount = askClicksToSpend(
+        {"兑换金币", "您没有可兑换的点击数!", "兑换最少需要 100 点击",
+         "您当前有 %1 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:", 100, 100, "确认兑换"},
+        [](int amount) {
+            return QStringLiteral("将用 %1 点击数兑换 %2 金币\n是否确定?")
+                .arg(amount)
+                .arg(amount / 100);
+        });
+    if (amount == 0)
+        return;
+    apiClient->exchangeGold(
+        amount, spendReply("兑换失败", [amount](MainWindow *self, const QJsonObject &data) {
+            const qint64 newGold = data.value("new_gold").toInteger(0);
+            const qint64 remaining = data.value("remaining_clicks").toInteger(0);
+            // "+N" is what this exchange gained: other replies may have brought the new gold
+            // already, so it cannot be read off the figures shown now.
+            const QJsonValue reported = data.value("gold_gained");
+            const qint64 gained =
+                reported.isDouble() ? reported.toInteger(amount / 100) : amount / 100;
+            self->authManager->updateClicksAndGold(remaining, newGold);
+            return QStringLiteral("兑换成功: +%1 金币").arg(gained);
+        }));
+}
+
+void MainWindow::onDepositToBank()
+{
+    const int amount = askClicksToSpend(
+        {"存入银行", "您没有点击数可存入!\n请先点击获取点击数。", "",
+         "您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:", 1, 10, "确认存入"},
+        [](int amount) {
+            return QStringLiteral("将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?")
+                .arg(amount)
+                .arg(qint64(amount) * 10);
+        });
+    if (amount == 0)
+        return;
+    apiClient->depositToBank(
+        amount, spendReply("存入失败", [](MainWindow *self, const QJsonObject &data) {
+            const QString balance = balanceText(data.value("new_bank_balance").toDouble(0));
+            const qint64 remaining = data.value("remaining_clicks").toInteger(0);
+            const qint64 yuan = data.value("yuan_converted").toInteger(0);
+            self->authManager->updateStats(remaining, self->authManager->gold(), balance);
+            self->statsLoaded = true;
+            return QStringLiteral("存入成功: +%1 元").arg(yuan);
+        }));
+}
+
+int MainWindow::askClicksToSpend(const SpendQuestion &question,
+                                 const std::function<QString(int)> &confirmText)
+{
+    // What is still pending counts: it goes to the server first.
     forceSync();
     const qint64 available = authManager->clicks();
     if (available < 1) {
-        QMessageBox::warning(this, "兑换金币", "您没有可兑换的点击数!", QMessageBox::Ok);
-        return;
+        QMessageBox::warning(this, question.title, question.noneText, QMessageBox::Ok);
+        return 0;
     }
-    // The input dialog cannot offer less than 100; don't let it ask for clicks we don't have.
-    if (available < 100) {
-        QMessageBox::warning(this, "兑换金币", "兑换最少需要 100 点击", QMessageBox::Ok);
-        return;
+    // The input dialog cannot offer less than its minimum; don't let it ask for clicks we don't
+    // have.
+    if (available < question.step) {
+        QMessageBox::warning(this, question.title, question.tooFewText, QMessageBox::Ok);
+        return 0;
     }
 
     bool ok = false;
-    const int amount = QInputDialog::getInt(
-        this, "兑换金币",
-        QStringLiteral("您当前有 %1 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:")
-            .arg(available),
-        int(qMin<qint64>(available, 100)), 100, inputLimit(available), 100, &ok);
+    const int amount =
+        QInputDialog::getInt(this, question.title, question.prompt.arg(available),
+                             int(qMin<qint64>(available, question.suggested)), question.step,
+                             inputLimit(available), question.step, &ok);
     if (!ok)
-        return;
-    const auto answer = QMessageBox::question(
-        this, "确认兑换",
-        QStringLiteral("将用 %1 点击数兑换 %2 金币\n是否确定?").arg(amount).arg(amount / 100),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes)
-        return;
+        return 0;
+    const auto answer = QMessageBox::question(this, question.confirmTitle, confirmText(amount),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    return answer == QMessageBox::Yes ? amount : 0;
+}
 
+ApiCallback MainWindow::spendReply(const QString &failTitle, SpendApplied applied)
+{
     QPointer<MainWindow> self(this);
-    apiClient->exchangeGold(amount, [self, amount](bool success, const QJsonObject &data,
-                                                   const QString &error) {
+    return [self, failTitle, applied](bool success, const QJsonObject &data, const QString &error) {
         if (!self)
             return;
         if (!success) {
             // Applied or not, nobody knows: show the server's figures.
             if (ApiClient::isNoReplyError(error))
                 self->loadUserStats();
-            warnPlain(self, "兑换失败", error);
+            warnPlain(self, failTitle, error);
             return;
         }
-        const qint64 newGold = data.value("new_gold").toInteger(0);
-        const qint64 remaining = data.value("remaining_clicks").toInteger(0);
-        // "+N" is what this exchange gained: other replies may have brought the new gold
-        // already, so it cannot be read off the figures shown now.
-        const QJsonValue reported = data.value("gold_gained");
-        const qint64 gained = reported.isDouble() ? reported.toInteger(amount / 100) : amount / 100;
-        self->authManager->updateClicksAndGold(remaining, newGold);
+        const QString gained = applied(self, data);
         self->updateStatsDisplay();
-        self->showToast(QStringLiteral("兑换成功: +%1 金币").arg(gained));
+        self->showToast(gained);
         self->loadUserStats();
-    });
-}
-
-void MainWindow::onDepositToBank()
-{
-    forceSync();
-    const qint64 available = authManager->clicks();
-    if (available < 1) {
-        QMessageBox::warning(this, "存入银行", "您没有点击数可存入!\n请先点击获取点击数。",
-                             QMessageBox::Ok);
-        return;
-    }
-
-    bool ok = false;
-    const int amount = QInputDialog::getInt(
-        this, "存入银行",
-        QStringLiteral("您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:")
-            .arg(available),
-        int(qMin<qint64>(available, 10)), 1, inputLimit(available), 1, &ok);
-    if (!ok)
-        return;
-    const auto answer =
-        QMessageBox::question(this, "确认存入",
-                              QStringLiteral("将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?")
-                                  .arg(amount)
-                                  .arg(qint64(amount) * 10),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes)
-        return;
-
-    QPointer<MainWindow> self(this);
-    apiClient->depositToBank(
-        amount, [self](bool success, const QJsonObject &data, const QString &error) {
-            if (!self)
-                return;
-            if (!success) {
-                if (ApiClient::isNoReplyError(error))
-                    self->loadUserStats();
-                warnPlain(self, "存入失败", error);
-                return;
-            }
-            const QString balance = balanceText(data.value("new_bank_balance").toDouble(0));
-            const qint64 remaining = data.value("remaining_clicks").toInteger(0);
-            const qint64 yuan = data.value("yuan_converted").toInteger(0);
-            self->authManager->updateStats(remaining, self->authManager->gold(), balance);
-            self->statsLoaded = true;
-            self->updateStatsDisplay();
-            self->showToast(QStringLiteral("存入成功: +%1 元").arg(yuan));
-            self->loadUserStats();
-        });
+    };
 }
 
 // ---- Theme, settings, dialogs, logout -------------------------------------------------------
 
 void MainWindow::applyTheme()
 {
-    const bool dark = QSettings().value("theme/dark", true).toBool();
-    QFile file(dark ? ":/style.qss" : ":/style_light.qss");
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        QTextStream stream(&file);
-        qApp->setStyleSheet(stream.readAll());
-        file.close();
-    }
+    const bool dark =
+        QSettings().value(SettingsKeys::themeDark, SettingsKeys::defaultThemeDark).toBool();
+    Application::applyStyleSheet(qApp, dark);
     themeButton->setText(dark ? "浅色主题" : "深色主题");
     // An explicit minimum size overrides the layout's: keep the window wide enough for every
     // function button's whole label in this theme's font.
@@ -543,13 +535,21 @@ void MainWindow::applyTheme()
 void MainWindow::applyButtonSettings()
 {
     QSettings settings;
-    const int width = settings.value("button/width", 200).toInt();
-    const int height = settings.value("button/height", 100).toInt();
-    const int radius = settings.value("button/border_radius", 16).toInt();
-    const int borderWidth = settings.value("button/border_width", 2).toInt();
-    const QColor color = QColor::fromString(settings.value("button/color", "#ff8f00").toString());
-    const QColor borderColor =
-        QColor::fromString(settings.value("button/border_color", "#8b949e").toString());
+    const int width =
+        settings.value(SettingsKeys::buttonWidth, SettingsKeys::defaultButtonWidth).toInt();
+    const int height =
+        settings.value(SettingsKeys::buttonHeight, SettingsKeys::defaultButtonHeight).toInt();
+    const int radius =
+        settings.value(SettingsKeys::buttonBorderRadius, SettingsKeys::defaultButtonBorderRadius)
+            .toInt();
+    const int borderWidth =
+        settings.value(SettingsKeys::buttonBorderWidth, SettingsKeys::defaultButtonBorderWidth)
+            .toInt();
+    const QColor color = QColor::fromString(
+        settings.value(SettingsKeys::buttonColor, SettingsKeys::defaultButtonColor).toString());
+    const QColor borderColor = QColor::fromString(
+        settings.value(SettingsKeys::buttonBorderColor, SettingsKeys::defaultButtonBorderColor)
+            .toString());
     clickButton->setButtonSize(width, height);
     clickButton->setBorderRadius(radius);
     clickButton->setButtonColor(color);
@@ -560,7 +560,9 @@ void MainWindow::applyButtonSettings()
 void MainWindow::onToggleTheme()
 {
     QSettings settings;
-    settings.setValue("theme/dark", !settings.value("theme/dark", true).toBool());
+    settings.setValue(
+        SettingsKeys::themeDark,
+        !settings.value(SettingsKeys::themeDark, SettingsKeys::defaultThemeDark).toBool());
     settings.sync();
     applyTheme();
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "net/apiclient.h"
 #include "net/clickoutbox.h"
 
 #include <QJsonObject>
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 
 class AuthManager;
@@ -65,6 +67,25 @@ private:
     void sendInherited();
     // Everything made and not confirmed goes to the outbox now.
     void recordOwed();
+
+    // Exchange and deposit: what the player is told while choosing an amount of clicks.
+    struct SpendQuestion
+    {
+        QString title;
+        QString noneText;
+        QString tooFewText; // when fewer than `step` clicks are there
+        QString prompt;     // %1: the clicks available
+        int step;           // also the smallest amount
+        int suggested;
+        QString confirmTitle;
+    };
+    // Syncs first, then asks and has the amount confirmed; 0 when nothing is to be spent.
+    int askClicksToSpend(const SpendQuestion &question,
+                         const std::function<QString(int)> &confirmText);
+    // Takes a successful reply's figures and returns the toast naming the gain.
+    using SpendApplied = std::function<QString(MainWindow *, const QJsonObject &)>;
+    // One reply path for both: failures shown as the server's text, figures reloaded after.
+    ApiCallback spendReply(const QString &failTitle, SpendApplied applied);
 
     AuthManager *authManager;
     ApiClient *apiClient;
