@@ -7,9 +7,11 @@
 #include "support/modalscript.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
+#include "support/windowlookup.h"
 
 #include <QColorDialog>
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -22,21 +24,17 @@
 #include <QTranslator>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <sys/types.h>
 
 namespace {
 
+// Set for a child that only reports what start-up sets.
+const char kPrepareProbe[] = "TAPTEMPEST_PREPARE_PROBE";
+
 const char kDarkHead[] = "/* TapTempest 样式表 - 深色主题 (默认) */";
 const char kLightHead[] = "/* TapTempest 浅色主题样式表 */";
-
-MainWindow *mainWindow()
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *window = qobject_cast<MainWindow *>(w); window && window->isVisible())
-            return window;
-    return nullptr;
-}
 
 int liveLoginDialogs()
 {
@@ -47,41 +45,16 @@ int liveLoginDialogs()
     return n;
 }
 
-QPushButton *buttonWithText(QWidget *parent, const QString &text)
-{
-    for (QPushButton *b : parent->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
-
-// Runs `step` on the main window once one is shown, from inside the event loop.
-void whenMainWindowShown(std::function<void(MainWindow *)> step)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, step]() {
-        if (MainWindow *window = mainWindow()) {
-            timer->stop();
-            timer->deleteLater();
-            step(window);
-        }
-    });
-    timer->start();
-}
-
 ModalScript::Action logInAs(const QString &user)
 {
-    return [user](QWidget *modal) {
-        auto *dialog = qobject_cast<LoginDialog *>(modal);
-        QVERIFY(dialog);
-        dialog->findChild<QLineEdit *>("usernameEdit")->setText(user);
-        dialog->findChild<QLineEdit *>("passwordEdit")->setText("pw");
-        dialog->findChild<QPushButton *>("primaryButton")->click();
-    };
+    return windowlookup::logIn(user, "pw");
 }
 
 } // namespace
+
+using windowlookup::buttonWithText;
+using windowlookup::visibleMainWindow;
+using windowlookup::whenMainWindowShown;
 
 class TestApplication : public QObject
 {
@@ -119,17 +92,35 @@ private slots:
 
     void cleanup() { peer.reset(); }
 
+    // This process had its identity set by the test main; a fresh one, started with another
+    // default style, shows what start-up alone sets.
     void prepareSetsIdentityAndStyle()
     {
-        Application::prepare(*qApp);
-        QCOMPARE(QCoreApplication::organizationName(), QString("TapTempest"));
-        QCOMPARE(QCoreApplication::applicationName(), QString("TapTempest"));
-        QCOMPARE(QCoreApplication::applicationVersion(), QString("1.0.0"));
-        QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
-        QCOMPARE(QApplication::style()->name().toLower(), QString("fusion"));
-        QVERIFY(!QGuiApplication::windowIcon().isNull());
+        QProcess probe;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(kPrepareProbe, "1");
+        env.insert("QT_STYLE_OVERRIDE", "Windows");
+        probe.setProcessEnvironment(env);
+        probe.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(probe.waitForFinished(30000));
+        QCOMPARE(probe.exitCode(), 0);
+        const QJsonObject seen = QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
+        QVERIFY2(!seen.isEmpty(), probe.readAllStandardError().constData());
+        const QJsonObject before = seen.value("before").toObject();
+        QCOMPARE(before.value("organization").toString(), QString());
+        QCOMPARE(before.value("version").toString(), QString());
+        QCOMPARE(before.value("style").toString(), QString("windows"));
+        QVERIFY(before.value("quitOnLastWindowClosed").toBool());
+
+        const QJsonObject after = seen.value("after").toObject();
+        QCOMPARE(after.value("organization").toString(), QString("TapTempest"));
+        QCOMPARE(after.value("application").toString(), QString("TapTempest"));
+        QCOMPARE(after.value("version").toString(), QString(TAPTEMPEST_VERSION));
+        QVERIFY(!after.value("quitOnLastWindowClosed").toBool());
+        QCOMPARE(after.value("style").toString(), QString("fusion"));
+        QVERIFY(after.value("hasIcon").toBool());
         // The desktop matches the windows to the installed entry and its icon.
-        QCOMPARE(QGuiApplication::desktopFileName(), QString("taptempest"));
+        QCOMPARE(after.value("desktopFile").toString(), QString("taptempest"));
     }
 
     // Qt's own texts are in Chinese like the rest of the game, whatever the desktop's language.
@@ -182,7 +173,7 @@ private slots:
         auto login = script.then(ModalScript::reject());
         Application::runSessionLoop(&auth, &client, qApp, true);
         QCOMPARE(login->className, QString("LoginDialog"));
-        QVERIFY(!mainWindow());
+        QVERIFY(!visibleMainWindow());
         QCOMPARE(liveLoginDialogs(), 0);
         QVERIFY(peer->requests.isEmpty());
     }
@@ -203,7 +194,7 @@ private slots:
         QVERIFY(!sawLogin);
         // Closed while logged in: the session stays for the next start.
         QCOMPARE(auth.savedToken(), QString("saved"));
-        QVERIFY(!mainWindow());
+        QVERIFY(!visibleMainWindow());
         QCOMPARE(peer->requestsFor("stats").size(), 1);
     }
 
@@ -264,7 +255,7 @@ private slots:
         Application::runSessionLoop(&auth, &client, qApp, true);
         QCOMPARE(login->className, QString("LoginDialog"));
         QVERIFY(!auth.isLoggedIn());
-        QVERIFY(!mainWindow());
+        QVERIFY(!visibleMainWindow());
     }
 
     void programWaitsForTheLastClicks()
@@ -316,7 +307,7 @@ private slots:
         QCOMPARE(Application::exec(*qApp), 0);
         QCOMPARE(peer->requestsFor("click").size(), 1);
         QCOMPARE(peer->requestsFor("click")[0].json().value("count").toInt(), 3);
-        QVERIFY(!mainWindow());
+        QVERIFY(!visibleMainWindow());
         // The session stays: the next start opens the game directly.
         QCOMPARE(QSettings().value("auth/token").toString(), QString("saved"));
     }
@@ -410,7 +401,7 @@ private slots:
         bool askedAgain = false;
         QTimer again;
         connect(&again, &QTimer::timeout, this, [&] {
-            if (!askedAgain && !mainWindow() && peer->heldCount() == 1) {
+            if (!askedAgain && !visibleMainWindow() && peer->heldCount() == 1) {
                 askedAgain = true;
                 std::raise(signalNumber);
             }
@@ -475,5 +466,36 @@ private slots:
     }
 };
 
-TAPTEMPEST_TEST_MAIN(TestApplication)
+namespace {
+
+QJsonObject startUpState()
+{
+    return {{"organization", QCoreApplication::organizationName()},
+            {"application", QCoreApplication::applicationName()},
+            {"version", QCoreApplication::applicationVersion()},
+            {"quitOnLastWindowClosed", QGuiApplication::quitOnLastWindowClosed()},
+            {"style", QApplication::style()->name().toLower()},
+            {"hasIcon", !QGuiApplication::windowIcon().isNull()},
+            {"desktopFile", QGuiApplication::desktopFileName()}};
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    testenv::isolateSettings();
+    if (qEnvironmentVariableIsSet(kPrepareProbe)) {
+        QApplication app(argc, argv);
+        const QJsonObject before = startUpState();
+        Application::prepare(app);
+        const QJsonObject seen{{"before", before}, {"after", startUpState()}};
+        std::fputs(QJsonDocument(seen).toJson().constData(), stdout);
+        return 0;
+    }
+    QApplication app(argc, argv);
+    testenv::setAppIdentity();
+    TestApplication tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_application.moc"

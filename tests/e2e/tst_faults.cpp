@@ -122,8 +122,11 @@ private slots:
         QCOMPARE(window->findChild<QLabel *>("clicksLabel")->text(), QString::number(total));
 
         // A fresh look at the server agrees with what the player sees.
+        const int statsBefore = proxy.requestsFor("stats").size();
         window->loadUserStats();
-        QTest::qWait(300);
+        QTRY_COMPARE(proxy.requestsFor("stats").size(), statsBefore + 1);
+        QTRY_COMPARE(client.requestsInFlight(), 0);
+        QCOMPARE(auth.clicks(), total);
         QCOMPARE(window->findChild<QLabel *>("clicksLabel")->text(), QString::number(total));
         delete window;
     }

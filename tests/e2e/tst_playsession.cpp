@@ -11,6 +11,7 @@
 #include "support/modalscript.h"
 #include "support/referenceserver.h"
 #include "support/testenv.h"
+#include "support/windowlookup.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -26,45 +27,9 @@ namespace {
 const QString kUser = QStringLiteral("player1");
 const QString kPassword = QStringLiteral("correct horse");
 
-QPushButton *buttonWithText(QWidget *parent, const QString &text)
-{
-    for (QPushButton *b : parent->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
-
-MainWindow *visibleMainWindow()
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *window = qobject_cast<MainWindow *>(w); window && window->isVisible())
-            return window;
-    return nullptr;
-}
-
-void whenMainWindowShown(std::function<void(MainWindow *)> step)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, step]() {
-        if (MainWindow *window = visibleMainWindow()) {
-            timer->stop();
-            timer->deleteLater();
-            step(window);
-        }
-    });
-    timer->start();
-}
-
 ModalScript::Action logIn()
 {
-    return [](QWidget *modal) {
-        auto *dialog = qobject_cast<LoginDialog *>(modal);
-        QVERIFY(dialog);
-        dialog->findChild<QLineEdit *>("usernameEdit")->setText(kUser);
-        dialog->findChild<QLineEdit *>("passwordEdit")->setText(kPassword);
-        dialog->findChild<QPushButton *>("primaryButton")->click();
-    };
+    return windowlookup::logIn(kUser, kPassword);
 }
 
 QString text(QWidget *window, const char *name)
@@ -86,6 +51,10 @@ int effectItems(QWidget *window, const QString &symbol)
 }
 
 } // namespace
+
+using windowlookup::buttonWithText;
+using windowlookup::visibleMainWindow;
+using windowlookup::whenMainWindowShown;
 
 class TestPlaySession : public QObject
 {

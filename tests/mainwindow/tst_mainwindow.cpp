@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QLabel>
@@ -102,9 +103,28 @@ private:
     // test cannot be cut by it.
     void restartSyncTick()
     {
-        for (QTimer *timer : window->findChildren<QTimer *>())
-            if (timer->interval() == 3000 && !timer->isSingleShot())
-                timer->start();
+        auto *timer = window->findChild<QTimer *>("syncTimer", Qt::FindDirectChildrenOnly);
+        QVERIFY(timer);
+        QCOMPARE(timer->interval(), 3000);
+        QVERIFY(!timer->isSingleShot());
+        timer->start();
+    }
+    // Milliseconds from now until the peer receives the next request for `action`; the clock
+    // is read inside the event loop, so waiting for the result does not blur it.
+    std::shared_ptr<qint64> timeToNext(const QString &action)
+    {
+        auto elapsed = std::make_shared<qint64>(-1);
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(peer.get(), &ScriptedPeer::requestReceived, this,
+                              [elapsed, clock, connection, action](const RecordedRequest &r) {
+                                  if (r.action() != action)
+                                      return;
+                                  *elapsed = clock->elapsed();
+                                  disconnect(*connection);
+                              });
+        return elapsed;
     }
     void click(int times = 1)
     {
@@ -186,11 +206,14 @@ private slots:
         QCOMPARE(button("浅色主题")->objectName(), QString("funcButton"));
         QCOMPARE(button("退出登录")->objectName(), QString("dangerButton"));
         QCOMPARE(clickButton()->text(), QString("CLICK ME!"));
+        const auto firstStats = timeToNext("stats");
         window->show();
         QCOMPARE(toast(), QString("已切换到深色主题"));
         // Nothing is requested before the window is shown for 100 ms.
         QVERIFY(peer->requests.isEmpty());
         QTRY_COMPARE(shown("clicksLabel"), QString("1000"));
+        QVERIFY2(*firstStats >= 100, qPrintable(QString::number(*firstStats)));
+        QCOMPARE(peer->requests.size(), 1);
         QCOMPARE(shown("goldLabel"), QString("7"));
         QCOMPARE(shown("bankLabel"), QString("120 元"));
         // Loaded once: showing again asks for nothing.
@@ -338,6 +361,13 @@ private slots:
         game->overrides["stats"].enqueue(ScriptedResponse::raw(401, "Unauthorized", "{}"));
         window = new MainWindow(auth.get(), client.get());
         window->setAttribute(Qt::WA_DeleteOnClose);
+        const auto expiredAt = timeToNext("stats");
+        QElapsedTimer clock;
+        clock.start();
+        qint64 closedAt = -1;
+        QObject scope; // ends the connection with this function
+        connect(window, &QObject::destroyed, &scope,
+                [&clock, &closedAt] { closedAt = clock.elapsed(); });
         window->show();
         click(3);
         QTRY_COMPARE(toast(), QString("登录已过期，请重新登录"));
@@ -345,6 +375,11 @@ private slots:
         QCOMPARE(auth->savedToken(), QString());
         QVERIFY(window->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!window || !window->isVisible(), 1000);
+        QTRY_VERIFY(closedAt >= 0);
+        // The player reads the toast for 200 ms, counted from the reply; the slack is for a
+        // loaded machine, far below a second.
+        const qint64 shownFor = closedAt - *expiredAt;
+        QVERIFY2(shownFor >= 200 && shownFor < 500, qPrintable(QString::number(shownFor)));
         // Without a token the pending clicks cannot be delivered; nothing is sent for them.
         QTest::qWait(200);
         QVERIFY(batches().isEmpty());
