@@ -1,7 +1,7 @@
 #include "dialogs/logindialog.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
-#include "support/scriptedpeer.h"
+#include "support/scriptedclient.h"
 #include "support/testenv.h"
 
 #include <QLabel>
@@ -18,9 +18,10 @@ class TestLoginDialog : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<ScriptedPeer> peer;
-    std::unique_ptr<AuthManager> auth;
-    std::unique_ptr<ApiClient> client;
+    ScriptedClient session;
+    std::unique_ptr<ScriptedPeer> &peer = session.peer;
+    std::unique_ptr<AuthManager> &auth = session.auth;
+    std::unique_ptr<ApiClient> &client = session.api;
     QPointer<LoginDialog> dialog;
 
     QLineEdit *field(const char *name) { return dialog->findChild<QLineEdit *>(name); }
@@ -36,13 +37,7 @@ private:
 private slots:
     void init()
     {
-        testenv::clearSettings();
-        peer = std::make_unique<ScriptedPeer>();
-        QVERIFY(peer->start());
-        qputenv("TAPTEMPEST_SERVER_URL", peer->url().toUtf8());
-        auth = std::make_unique<AuthManager>();
-        client = std::make_unique<ApiClient>();
-        client->setAuthManager(auth.get());
+        QVERIFY(session.start());
         dialog = new LoginDialog(auth.get(), client.get());
         dialog->show();
     }
@@ -50,9 +45,7 @@ private slots:
     void cleanup()
     {
         delete dialog;
-        client.reset();
-        auth.reset();
-        peer.reset();
+        session.stop();
     }
 
     void layoutAsThePlayerSeesIt()

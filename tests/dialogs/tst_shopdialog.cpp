@@ -102,6 +102,7 @@ private slots:
 
     void listsServerEffectsMarkingOwned();
     void emptyListCountsZero();
+    void ownedEntryOrNoGoldSendsNothing_data();
     void ownedEntryOrNoGoldSendsNothing();
     void refusalShowsServerTextInBoxAndLabel();
     void purchaseUpdatesGoldBeforeListReloads();
@@ -196,8 +197,29 @@ void TestShopDialog::emptyListCountsZero()
     QCOMPARE(goldLabel(dialog.get())->text(), QStringLiteral("金币: 0"));
 }
 
+void TestShopDialog::ownedEntryOrNoGoldSendsNothing_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<qint64>("gold");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QMessageBox::Icon>("icon");
+    // Owned: a notice, whatever the gold.
+    QTest::newRow("owned") << 0 << qint64(1000) << QStringLiteral("提示")
+                           << QStringLiteral("您已经拥有此特效!") << QMessageBox::Information;
+    // Not owned, no gold: a warning.
+    QTest::newRow("no gold") << 1 << qint64(0) << QStringLiteral("金币不足")
+                             << QStringLiteral("您的金币不足，请先兑换金币!")
+                             << QMessageBox::Warning;
+}
+
 void TestShopDialog::ownedEntryOrNoGoldSendsNothing()
 {
+    QFETCH(int, row);
+    QFETCH(qint64, gold);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QFETCH(QMessageBox::Icon, icon);
     peer->enqueue(effectsReply(
         {effect(1, "effect-star", "星星", 10, true), effect(2, "effect-heart", "爱心", 1, false)}));
     auto dialog = openShop();
@@ -205,26 +227,14 @@ void TestShopDialog::ownedEntryOrNoGoldSendsNothing()
     QTRY_COMPARE(list(dialog.get())->count(), 2);
     QTRY_COMPARE(api->requestsInFlight(), 0);
 
-    // Owned: a notice, whatever the gold.
-    auth->updateStats(0, 1000, "0");
-    SeenBox owned;
-    answerNextBox(&owned);
-    clickRow(dialog.get(), 0);
-    QVERIFY(owned.seen);
-    QCOMPARE(owned.title, QStringLiteral("提示"));
-    QCOMPARE(owned.text, QStringLiteral("您已经拥有此特效!"));
-    QCOMPARE(owned.icon, QMessageBox::Information);
-    QCOMPARE(api->requestsInFlight(), 0);
-
-    // Not owned, no gold: a warning.
-    auth->updateStats(0, 0, "0");
-    SeenBox poor;
-    answerNextBox(&poor);
-    clickRow(dialog.get(), 1);
-    QVERIFY(poor.seen);
-    QCOMPARE(poor.title, QStringLiteral("金币不足"));
-    QCOMPARE(poor.text, QStringLiteral("您的金币不足，请先兑换金币!"));
-    QCOMPARE(poor.icon, QMessageBox::Warning);
+    auth->updateStats(0, gold, "0");
+    SeenBox box;
+    answerNextBox(&box);
+    clickRow(dialog.get(), row);
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, title);
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.icon, icon);
     QCOMPARE(api->requestsInFlight(), 0);
 
     QVERIFY(peer->requestsFor("buy_effect").isEmpty());

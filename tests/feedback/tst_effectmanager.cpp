@@ -175,11 +175,22 @@ void TestEffectManager::nothingPlaysWhenSwitchedOffOrWithoutWindow()
     QCOMPARE(layer()->itemCount(), 0);
     QVERIFY(!layer()->isTicking());
 
+    // No window to draw in: it must not crash, nor draw into or move some other window.
+    const QPoint windowAt = window->pos();
+    const int widgetsBefore = QApplication::allWidgets().size();
     EffectManager detached;
-    detached.setEffectEnabled(1, true);
-    detached.playEffect(1, globalCentre()); // no window to draw in: must not crash
+    for (int id = 1; id <= EffectManager::effectCount(); ++id) {
+        detached.setEffectEnabled(id, true);
+        detached.playEffect(id, globalCentre());
+    }
     QVERIFY(!detached.effectLayer());
     QCOMPARE(layer()->itemCount(), 0);
+    QCOMPARE(QApplication::allWidgets().size(), widgetsBefore);
+    for (QWidget *widget : QApplication::allWidgets())
+        if (auto *anyLayer = qobject_cast<EffectLayer *>(widget))
+            QCOMPARE(anyLayer->itemCount(), 0);
+    QTest::qWait(50); // a shake would have begun to move the window by now
+    QCOMPARE(window->pos(), windowAt);
 }
 
 void TestEffectManager::allEffectsOnOneClickAndCleanUp()

@@ -6,7 +6,7 @@
 #include "net/authmanager.h"
 #include "net/clickoutbox.h"
 #include "support/modalscript.h"
-#include "support/scriptedpeer.h"
+#include "support/scriptedclient.h"
 #include "support/testenv.h"
 
 #include <QCheckBox>
@@ -82,9 +82,10 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<ScriptedPeer> peer;
-    std::unique_ptr<AuthManager> auth;
-    std::unique_ptr<ApiClient> client;
+    ScriptedClient session;
+    std::unique_ptr<ScriptedPeer> &peer = session.peer;
+    std::unique_ptr<AuthManager> &auth = session.auth;
+    std::unique_ptr<ApiClient> &client = session.api;
     std::unique_ptr<FakeGame> game;
     QPointer<MainWindow> window;
 
@@ -175,24 +176,16 @@ private:
 private slots:
     void init()
     {
-        testenv::clearSettings();
         game = std::make_unique<FakeGame>();
-        peer = std::make_unique<ScriptedPeer>();
+        QVERIFY(session.start());
         peer->setHandler([this](const RecordedRequest &r) { return game->handle(r); });
-        QVERIFY(peer->start());
-        qputenv("TAPTEMPEST_SERVER_URL", peer->url().toUtf8());
-        auth = std::make_unique<AuthManager>();
         auth->handleLoginResponse(QJsonObject{{"username", "alice"}, {"token", "tok"}});
-        client = std::make_unique<ApiClient>();
-        client->setAuthManager(auth.get());
     }
 
     void cleanup()
     {
         delete window;
-        client.reset();
-        auth.reset();
-        peer.reset();
+        session.stop();
     }
 
     void freshWindow()
