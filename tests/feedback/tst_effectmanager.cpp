@@ -2,6 +2,10 @@
 #include "feedback/effectmanager.h"
 #include "support/testenv.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QPropertyAnimation>
 #include <QSettings>
@@ -35,6 +39,7 @@ private slots:
 
     void catalogueLookups();
     void catalogueIsConsistent();
+    void catalogueAgreesWithTheServer();
     void switchesPersistAcrossRestarts();
     void unknownIdsAreWrittenButNotReloaded();
     void nothingPlaysWhenSwitchedOffOrWithoutWindow();
@@ -129,6 +134,34 @@ void TestEffectManager::catalogueIsConsistent()
             QVERIFY2(!info.symbol.isEmpty(), qPrintable(info.cssClass));
         }
     }
+}
+
+// The shop sells by the server's file, the settings list shows the client's table: a class,
+// name or price that differs means the player pays one price and sees another.
+void TestEffectManager::catalogueAgreesWithTheServer()
+{
+    if (testenv::sourceDir().isEmpty())
+        QSKIP("needs TAPTEMPEST_SOURCE_DIR (set by CTest)");
+    QFile file(testenv::sourceDir() + "/server/effects.json");
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+    const QJsonArray server = doc.object().value("effects").toArray();
+    QCOMPARE(server.size(), EffectManager::effectCount());
+
+    QSet<int> matched;
+    for (const QJsonValue &value : server) {
+        const QJsonObject entry = value.toObject();
+        const QString cssClass = entry.value("css_class").toString();
+        const int id = EffectManager::effectIdForClass(cssClass);
+        QVERIFY2(id != 0, qPrintable(cssClass + " is unknown to the client"));
+        QVERIFY2(!matched.contains(id), qPrintable(cssClass + " is listed twice"));
+        matched.insert(id);
+        QCOMPARE(EffectManager::effectName(id), entry.value("name").toString());
+        QCOMPARE(EffectManager::effectPrice(id), entry.value("price").toInt(-1));
+    }
+    QCOMPARE(matched.size(), EffectManager::effectCount());
 }
 
 void TestEffectManager::switchesPersistAcrossRestarts()
