@@ -30,7 +30,7 @@
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
-#include "support/scriptedpeer.h"
+#include "bench/common/scriptedpeer.h"
 
 #include <QAbstractAnimation>
 #include <QApplication>

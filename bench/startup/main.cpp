@@ -23,7 +23,7 @@
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
-#include "support/referenceserver.h"
+#include "bench/common/referenceserver.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 #include "net/authmanager.h"
 #include "net/clickoutbox.h"
 #include "support/modalscript.h"
-#include "support/scriptedpeer.h"
+#include "bench/common/scriptedpeer.h"
 #include "support/testenv.h"
 #include "support/windowlookup.h"
 

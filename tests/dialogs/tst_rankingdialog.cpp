@@ -3,7 +3,7 @@
 #include "net/authmanager.h"
 #include "support/rendering.h"
 #include "support/scriptedclient.h"
-#include "support/scriptedpeer.h"
+#include "bench/common/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QComboBox>

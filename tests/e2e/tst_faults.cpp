@@ -3,8 +3,8 @@
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "net/clickoutbox.h"
-#include "support/referenceserver.h"
-#include "support/scriptedpeer.h"
+#include "bench/common/referenceserver.h"
+#include "bench/common/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QFile>

@@ -9,7 +9,7 @@
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "support/modalscript.h"
-#include "support/referenceserver.h"
+#include "bench/common/referenceserver.h"
 #include "support/testenv.h"
 #include "support/windowlookup.h"
 

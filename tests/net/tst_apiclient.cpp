@@ -1,6 +1,6 @@
 #include "net/apiclient.h"
 #include "net/authmanager.h"
-#include "support/scriptedpeer.h"
+#include "bench/common/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 
 #include "net/apiclient.h"
 #include "net/authmanager.h"
-#include "support/referenceserver.h"
+#include "bench/common/referenceserver.h"
 #include "support/testenv.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // The reference server at the HTTP level, with hand-made requests over TLS: malformed requests,
 // sessions, body limits, keep-alive and the certificate it makes.
 
-#include "support/referenceserver.h"
+#include "bench/common/referenceserver.h"
 #include "support/testenv.h"
 
 #include <QDeadlineTimer>

@@ -2,7 +2,7 @@
 
 #include "net/apiclient.h"
 #include "net/authmanager.h"
-#include "support/scriptedpeer.h"
+#include "bench/common/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <memory>

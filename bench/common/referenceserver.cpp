@@ -1,7 +1,5 @@
 #include "referenceserver.h"
 
-#include "testenv.h"
-
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -57,7 +55,8 @@ ReferenceServer::~ReferenceServer()
 
 QString ReferenceServer::binaryPath()
 {
-    const QString fromBuild = testenv::binaryDir();
+    // CTest names the build folder; a test binary copied elsewhere still finds the server.
+    const QString fromBuild = qEnvironmentVariable("TAPTEMPEST_BINARY_DIR");
     if (!fromBuild.isEmpty()) {
         const QString path = fromBuild + QStringLiteral("/server/taptempest-server");
         if (QFileInfo(path).isExecutable())
