@@ -2,14 +2,29 @@
 
 // How the benchmarks press the big button and count what the effects left on screen.
 
+#include "app/settingskeys.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectlayer.h"
+#include "feedback/effectmanager.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QSettings>
 
 namespace bench {
+
+// The heaviest case: the next main window plays all effects on every click.
+inline bool switchOnEveryEffect()
+{
+    QSettings settings;
+    settings.beginGroup(SettingsKeys::effectSwitchGroup);
+    for (int id = 1; id <= EffectManager::effectCount(); ++id)
+        settings.setValue(QString::number(id), true);
+    settings.endGroup();
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
 
 // The items the window's effect layer is drawing.
 inline int liveEffectItems(const QWidget *window)

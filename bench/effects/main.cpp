@@ -22,15 +22,16 @@
 // an in-process loopback HTTP peer that credits them.
 
 #include "app/application.h"
+#include "app/settingskeys.h"
 #include "bench/common/benchutil.h"
 #include "bench/common/clickdriver.h"
+#include "bench/common/scriptedpeer.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectlayer.h"
 #include "feedback/effectmanager.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
-#include "bench/common/scriptedpeer.h"
 
 #include <QAbstractAnimation>
 #include <QApplication>
@@ -455,14 +456,11 @@ int main(int argc, char **argv)
     // A saved session, and every effect switched on.
     {
         QSettings settings;
-        settings.setValue("auth/token", "bench-token");
-        settings.setValue("auth/username", "bench");
-        settings.setValue("auth/user_id", "1");
-        settings.beginGroup("effects_enabled");
-        for (int id = 1; id <= EffectManager::effectCount(); ++id)
-            settings.setValue(QString::number(id), true);
-        settings.endGroup();
+        settings.setValue(SettingsKeys::authToken, "bench-token");
+        settings.setValue(SettingsKeys::authUsername, "bench");
+        settings.setValue(SettingsKeys::authUserId, "1");
         settings.sync();
+        bench::switchOnEveryEffect();
     }
 
     ScriptedPeer peer;

@@ -16,14 +16,15 @@
 //                 [--skip-startup] [--skip-session]
 
 #include "app/application.h"
+#include "app/settingskeys.h"
 #include "bench/common/benchutil.h"
 #include "bench/common/clickdriver.h"
+#include "bench/common/referenceserver.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectmanager.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
-#include "bench/common/referenceserver.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -154,7 +155,8 @@ void startupInStages(QApplication &app)
     ApiClient apiClient;
     apiClient.setAuthManager(&authManager);
     mark("client");
-    Application::applyStyleSheet(&app, QSettings().value("theme/dark", true).toBool());
+    Application::applyStyleSheet(
+        &app, QSettings().value(SettingsKeys::themeDark, SettingsKeys::defaultThemeDark).toBool());
     mark("style_sheet");
     auto *window = new MainWindow(&authManager, &apiClient);
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -442,13 +444,7 @@ bool saveSession(ReferenceServer *server)
         return false;
     }
 
-    QSettings settings;
-    settings.beginGroup("effects_enabled");
-    for (int id = 1; id <= EffectManager::effectCount(); ++id)
-        settings.setValue(QString::number(id), true);
-    settings.endGroup();
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    return bench::switchOnEveryEffect();
 }
 
 void runStartup(const Options &options)
