@@ -420,88 +420,104 @@ void MainWindow::onFetchStatsDone(bool success, const QJsonObject &data, const Q
 
 // ---- Exchange and deposit -------------------------------------------------------------------
 
+// What the player is told while choosing how many clicks to spend, and how the gain is figured.
+struct MainWindow::SpendQuestion
+{
+    const char *title;
+    const char *noneText;
+    const char *tooFewText; // fewer than `step` clicks
+    const char *prompt;     // %1: the clicks available
+    int step;               // also the smallest amount
+    int suggested;
+    const char *confirmTitle;
+    const char *confirmText; // %1: the amount, %2: its gain
+    qint64 gainTimes;        // gain = amount * gainTimes / gainPer
+    qint64 gainPer;
+    const char *failTitle;
+};
+
 void MainWindow::onExchangeGold()
 {
-    const int amount = askClicksToSpend(
-        {"兑换金币", "您没有可兑换的点击数!", "兑换最少需要 100 点击",
-         "您当前有 %1 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:", 100, 100, "确认兑换"},
-        [](int amount) {
-            return QStringLiteral("将用 %1 点击数兑换 %2 金币\n是否确定?")
-                .arg(amount)
-                .arg(amount / 100);
-        });
-    if (amount == 0)
-        return;
-    apiClient->exchangeGold(
-        amount, spendReply("兑换失败", [amount](MainWindow *self, const QJsonObject &data) {
-            const qint64 newGold = data.value("new_gold").toInteger(0);
-            const qint64 remaining = data.value("remaining_clicks").toInteger(0);
-            // "+N" is what this exchange gained: other replies may have brought the new gold
-            // already, so it cannot be read off the figures shown now.
-            const QJsonValue reported = data.value("gold_gained");
-            const qint64 gained =
-                reported.isDouble() ? reported.toInteger(amount / 100) : amount / 100;
-            self->authManager->updateClicksAndGold(remaining, newGold);
-            return QStringLiteral("兑换成功: +%1 金币").arg(gained);
-        }));
+    static const SpendQuestion exchange{
+        "兑换金币",
+        "您没有可兑换的点击数!",
+        "兑换最少需要 100 点击",
+        "您当前有 %1 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:",
+        100,
+        100,
+        "确认兑换",
+        "将用 %1 点击数兑换 %2 金币\n是否确定?",
+        1,
+        100,
+        "兑换失败"};
+    spendClicks(exchange, &ApiClient::exchangeGold,
+                [](MainWindow *self, const QJsonObject &data, int amount) {
+                    const qint64 newGold = data.value("new_gold").toInteger(0);
+                    const qint64 remaining = data.value("remaining_clicks").toInteger(0);
+                    // "+N" is what this exchange gained: other replies may have brought the new
+                    // gold already, so it cannot be read off the figures shown now.
+                    const QJsonValue reported = data.value("gold_gained");
+                    const qint64 gained =
+                        reported.isDouble() ? reported.toInteger(amount / 100) : amount / 100;
+                    self->authManager->updateClicksAndGold(remaining, newGold);
+                    return QStringLiteral("兑换成功: +%1 金币").arg(gained);
+                });
 }
 
 void MainWindow::onDepositToBank()
 {
-    const int amount = askClicksToSpend(
-        {"存入银行", "您没有点击数可存入!\n请先点击获取点击数。", "",
-         "您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:", 1, 10, "确认存入"},
-        [](int amount) {
-            return QStringLiteral("将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?")
-                .arg(amount)
-                .arg(qint64(amount) * 10);
-        });
-    if (amount == 0)
-        return;
-    apiClient->depositToBank(
-        amount, spendReply("存入失败", [](MainWindow *self, const QJsonObject &data) {
-            const QString balance = balanceText(data.value("new_bank_balance").toDouble(0));
-            const qint64 remaining = data.value("remaining_clicks").toInteger(0);
-            const qint64 yuan = data.value("yuan_converted").toInteger(0);
-            self->authManager->updateStats(remaining, self->authManager->gold(), balance);
-            self->statsLoaded = true;
-            return QStringLiteral("存入成功: +%1 元").arg(yuan);
-        }));
+    static const SpendQuestion deposit{
+        "存入银行", "您没有点击数可存入!\n请先点击获取点击数。",
+        "",         "您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:",
+        1,          10,
+        "确认存入", "将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?",
+        10,         1,
+        "存入失败"};
+    spendClicks(deposit, &ApiClient::depositToBank,
+                [](MainWindow *self, const QJsonObject &data, int) {
+                    const QString balance = balanceText(data.value("new_bank_balance").toDouble(0));
+                    const qint64 remaining = data.value("remaining_clicks").toInteger(0);
+                    const qint64 yuan = data.value("yuan_converted").toInteger(0);
+                    self->authManager->updateStats(remaining, self->authManager->gold(), balance);
+                    self->statsLoaded = true;
+                    return QStringLiteral("存入成功: +%1 元").arg(yuan);
+                });
 }
 
-int MainWindow::askClicksToSpend(const SpendQuestion &question,
-                                 const std::function<QString(int)> &confirmText)
+void MainWindow::spendClicks(const SpendQuestion &question, SpendRequest send, SpendApplied applied)
 {
     // What is still pending counts: it goes to the server first.
     forceSync();
     const qint64 available = authManager->clicks();
     if (available < 1) {
         QMessageBox::warning(this, question.title, question.noneText, QMessageBox::Ok);
-        return 0;
+        return;
     }
     // The input dialog cannot offer less than its minimum; don't let it ask for clicks we don't
     // have.
     if (available < question.step) {
         QMessageBox::warning(this, question.title, question.tooFewText, QMessageBox::Ok);
-        return 0;
+        return;
     }
 
     bool ok = false;
     const int amount =
-        QInputDialog::getInt(this, question.title, question.prompt.arg(available),
+        QInputDialog::getInt(this, question.title, QString(question.prompt).arg(available),
                              int(qMin<qint64>(available, question.suggested)), question.step,
                              inputLimit(available), question.step, &ok);
     if (!ok)
-        return 0;
-    const auto answer = QMessageBox::question(this, question.confirmTitle, confirmText(amount),
+        return;
+    const qint64 gain = qint64(amount) * question.gainTimes / question.gainPer;
+    const auto answer = QMessageBox::question(this, question.confirmTitle,
+                                              QString(question.confirmText).arg(amount).arg(gain),
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    return answer == QMessageBox::Yes ? amount : 0;
-}
+    if (answer != QMessageBox::Yes)
+        return;
 
-ApiCallback MainWindow::spendReply(const QString &failTitle, SpendApplied applied)
-{
     QPointer<MainWindow> self(this);
-    return [self, failTitle, applied](bool success, const QJsonObject &data, const QString &error) {
+    const QString failTitle = question.failTitle;
+    (apiClient->*send)(amount, [self, failTitle, applied, amount](
+                                   bool success, const QJsonObject &data, const QString &error) {
         if (!self)
             return;
         if (!success) {
@@ -511,11 +527,11 @@ ApiCallback MainWindow::spendReply(const QString &failTitle, SpendApplied applie
             warnPlain(self, failTitle, error);
             return;
         }
-        const QString gained = applied(self, data);
+        const QString gained = applied(self, data, amount);
         self->updateStatsDisplay();
         self->showToast(gained);
         self->loadUserStats();
-    };
+    });
 }
 
 // ---- Theme, settings, dialogs, logout -------------------------------------------------------

@@ -68,24 +68,12 @@ private:
     // Everything made and not confirmed goes to the outbox now.
     void recordOwed();
 
-    // Exchange and deposit: what the player is told while choosing an amount of clicks.
-    struct SpendQuestion
-    {
-        QString title;
-        QString noneText;
-        QString tooFewText; // when fewer than `step` clicks are there
-        QString prompt;     // %1: the clicks available
-        int step;           // also the smallest amount
-        int suggested;
-        QString confirmTitle;
-    };
-    // Syncs first, then asks and has the amount confirmed; 0 when nothing is to be spent.
-    int askClicksToSpend(const SpendQuestion &question,
-                         const std::function<QString(int)> &confirmText);
-    // Takes a successful reply's figures and returns the toast naming the gain.
-    using SpendApplied = std::function<QString(MainWindow *, const QJsonObject &)>;
-    // One reply path for both: failures shown as the server's text, figures reloaded after.
-    ApiCallback spendReply(const QString &failTitle, SpendApplied applied);
+    // Exchange and deposit: syncs, asks for an amount and its confirmation, sends it and shows
+    // the outcome. `applied` takes a successful reply's figures and returns the toast text.
+    struct SpendQuestion;
+    using SpendRequest = void (ApiClient::*)(int, ApiCallback);
+    using SpendApplied = std::function<QString(MainWindow *, const QJsonObject &, int amount)>;
+    void spendClicks(const SpendQuestion &question, SpendRequest send, SpendApplied applied);
 
     AuthManager *authManager;
     ApiClient *apiClient;
