@@ -20,8 +20,6 @@ class TestLoginDialog : public QObject
 private:
     ScriptedClient session;
     std::unique_ptr<ScriptedPeer> &peer = session.peer;
-    std::unique_ptr<AuthManager> &auth = session.auth;
-    std::unique_ptr<ApiClient> &client = session.api;
     QPointer<LoginDialog> dialog;
 
     QLineEdit *field(const char *name) { return dialog->findChild<QLineEdit *>(name); }
@@ -38,7 +36,7 @@ private slots:
     void init()
     {
         QVERIFY(session.start());
-        dialog = new LoginDialog(auth.get(), client.get());
+        dialog = new LoginDialog(session.auth.get(), session.api.get());
         dialog->show();
     }
 
@@ -99,8 +97,8 @@ private slots:
         peer->releaseHeld(ScriptedResponse::ok(
             QJsonObject{{"username", "alice"}, {"token", "t0k"}, {"user_id", "3"}, {"gold", 2}}));
         QTRY_COMPARE(dialog->result(), int(QDialog::Accepted));
-        QVERIFY(auth->isLoggedIn());
-        QCOMPARE(auth->gold(), 2);
+        QVERIFY(session.auth->isLoggedIn());
+        QCOMPARE(session.auth->gold(), 2);
         QCOMPARE(QSettings().value("auth/token").toString(), QString("t0k"));
     }
 
@@ -126,7 +124,7 @@ private slots:
         QVERIFY(loginButton()->isEnabled());
         QCOMPARE(loginButton()->text(), QString("登录"));
         QVERIFY(dialog->isVisible());
-        QVERIFY(!auth->isLoggedIn());
+        QVERIFY(!session.auth->isLoggedIn());
         QCOMPARE(field("passwordEdit")->text(), QString("wrong"));
     }
 
@@ -144,7 +142,7 @@ private slots:
     void networkErrorOfAnotherRequest()
     {
         peer->setFallback(ScriptedResponse::close());
-        client->sendClicks(1, [](bool, const QJsonObject &, const QString &) {});
+        session.api->sendClicks(1, [](bool, const QJsonObject &, const QString &) {});
         QTRY_COMPARE(errorLabel()->text(), QString("网络错误: 服务器已关闭连接"));
         QVERIFY(errorLabel()->isVisible());
     }
@@ -223,9 +221,9 @@ private slots:
         QTRY_COMPARE(peer->heldCount(), 1);
         delete dialog;
         peer->releaseHeld(ScriptedResponse::ok(QJsonObject{{"token", "late"}}));
-        QTRY_COMPARE(client->requestsInFlight(), 0);
-        QVERIFY(!auth->isLoggedIn());
-        QCOMPARE(auth->savedToken(), QString());
+        QTRY_COMPARE(session.api->requestsInFlight(), 0);
+        QVERIFY(!session.auth->isLoggedIn());
+        QCOMPARE(session.auth->savedToken(), QString());
     }
 };
 

@@ -292,25 +292,22 @@ private slots:
 
     void widgetsTakeTheThemeLook_data()
     {
+        // What the player sees of a few colour roles: role, dark, light.
+        static const char *const seen[][3] = {
+            {"Text", "#c9d1d9", "#24292f"},         {"Window", "#0d1117", "#fcfcfd"},
+            {"Surface", "#161b22", "#f6f8fa"},      {"Control", "#21262d", "#f6f8fa"},
+            {"TextDisabled", "#484f58", "#8c959f"}, {"Accent", "#00b4d8", "#0096c7"},
+            {"White", "#ffffff", "#ffffff"},        {"PrimaryPressed", "#0096c7", "#007ea8"},
+            {"Danger", "#f85149", "#cf222e"},       {"Clicks", "#ff8f00", "#d97706"},
+            {"Gold", "#ffd700", "#d4a017"}};
         QTest::addColumn<bool>("dark");
         QTest::addColumn<QVariantMap>("colours");
-        // What the player sees of a few colour roles in each theme.
-        QTest::newRow("dark") << true
-                              << QVariantMap{
-                                     {"Text", "#c9d1d9"},         {"Window", "#0d1117"},
-                                     {"Surface", "#161b22"},      {"Control", "#21262d"},
-                                     {"TextDisabled", "#484f58"}, {"Accent", "#00b4d8"},
-                                     {"White", "#ffffff"},        {"PrimaryPressed", "#0096c7"},
-                                     {"Danger", "#f85149"},       {"Clicks", "#ff8f00"},
-                                     {"Gold", "#ffd700"}};
-        QTest::newRow("light") << false
-                               << QVariantMap{
-                                      {"Text", "#24292f"},         {"Window", "#fcfcfd"},
-                                      {"Surface", "#f6f8fa"},      {"Control", "#f6f8fa"},
-                                      {"TextDisabled", "#8c959f"}, {"Accent", "#0096c7"},
-                                      {"White", "#ffffff"},        {"PrimaryPressed", "#007ea8"},
-                                      {"Danger", "#cf222e"},       {"Clicks", "#d97706"},
-                                      {"Gold", "#d4a017"}};
+        for (const bool dark : {true, false}) {
+            QVariantMap colours;
+            for (const auto &role : seen)
+                colours.insert(QLatin1String(role[0]), QLatin1String(role[dark ? 1 : 2]));
+            QTest::newRow(dark ? "dark" : "light") << dark << colours;
+        }
     }
 
     void widgetsTakeTheThemeLook()
