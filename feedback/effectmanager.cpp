@@ -138,15 +138,15 @@ bool EffectManager::isEffectEnabled(int effectId) const
 
 void EffectManager::setEffectEnabled(int effectId, bool enabled)
 {
-    enableEffectsWith({effectId}, enabled);
+    switchEffects({effectId}, enabled);
 }
 
 void EffectManager::enableEffects(const QList<int> &effectIds)
 {
-    enableEffectsWith(effectIds, true);
+    switchEffects(effectIds, true);
 }
 
-void EffectManager::enableEffectsWith(const QList<int> &effectIds, bool enabled)
+void EffectManager::switchEffects(const QList<int> &effectIds, bool enabled)
 {
     bool changed = !storeInStep;
     for (int id : effectIds) {

@@ -39,7 +39,7 @@ public:
 
 private:
     void startEffect(int effectId, const QPoint &globalPos);
-    void enableEffectsWith(const QList<int> &effectIds, bool enabled);
+    void switchEffects(const QList<int> &effectIds, bool enabled);
     void saveSettings();
     void loadSettings();
 
