@@ -46,8 +46,7 @@ enum class Lookup
 
 void logSqlError(const char *what, const QSqlQuery &query)
 {
-    std::fprintf(stderr, "taptempest-server: %s failed: %s\n", what,
-                 qPrintable(query.lastError().text()));
+    GameDatabase::reportFailure(QString::fromLatin1(what), query.lastError());
 }
 
 Lookup loadAccount(const QSqlDatabase &db, qint64 userId, Account *account)
@@ -222,7 +221,7 @@ GameService::AddUserResult GameService::addUser(const QString &name, const QStri
         return AddUserResult::Failed;
     const QString hash = passwordHash(password);
 
-    GameDatabase::Transaction transaction(m_db);
+    GameDatabase::Transaction transaction(m_db, "add-user");
     if (!transaction.isActive())
         return AddUserResult::Failed;
     {
@@ -279,7 +278,7 @@ ServiceResult GameService::login(const QString &name, const QString &password)
 
     const QString token = newToken();
     const qint64 expires = at + m_settings.tokenLifetimeMs;
-    GameDatabase::Transaction transaction(m_db);
+    GameDatabase::Transaction transaction(m_db, "login");
     if (!transaction.isActive())
         return ServiceResult::failed();
     {
@@ -330,7 +329,7 @@ ServiceResult GameService::click(qint64 userId, qint64 count, const QString &syn
     if (!syncId.isEmpty() && syncTotal < 1)
         return ServiceResult::refused(QStringLiteral("同步总数必须是正整数"));
     const qint64 at = now();
-    GameDatabase::Transaction transaction(m_db);
+    GameDatabase::Transaction transaction(m_db, "click");
     Account account;
     if (const auto answer =
             openAccount(transaction.isActive(), m_db.connection(), userId, &account))
@@ -397,7 +396,7 @@ ServiceResult GameService::exchange(qint64 userId, qint64 clicksToExchange)
     if (clicksToExchange < kClicksPerGold)
         return ServiceResult::refused(
             QStringLiteral("至少需要 %1 次点击才能兑换 1 金币").arg(kClicksPerGold));
-    GameDatabase::Transaction transaction(m_db);
+    GameDatabase::Transaction transaction(m_db, "exchange");
     Account account;
     if (const auto answer =
             openAccount(transaction.isActive(), m_db.connection(), userId, &account))
@@ -430,7 +429,7 @@ ServiceResult GameService::deposit(qint64 userId, qint64 clicksAmount)
 {
     if (clicksAmount < 1)
         return ServiceResult::refused(QStringLiteral("存入的点击数必须大于 0"));
-    GameDatabase::Transaction transaction(m_db);
+    GameDatabase::Transaction transaction(m_db, "deposit");
     Account account;
     if (const auto answer =
             openAccount(transaction.isActive(), m_db.connection(), userId, &account))
@@ -461,7 +460,7 @@ ServiceResult GameService::buyEffect(qint64 userId, qint64 effectId)
     const EffectEntry *effect = m_catalog.find(effectId);
     if (!effect)
         return ServiceResult::refused(QStringLiteral("特效不存在"));
-    GameDatabase::Transaction transaction(m_db);
+    GameDatabase::Transaction transaction(m_db, "buy_effect");
     Account account;
     if (const auto answer =
             openAccount(transaction.isActive(), m_db.connection(), userId, &account))

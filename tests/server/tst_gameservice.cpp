@@ -9,6 +9,8 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
@@ -452,6 +454,37 @@ private slots:
         QSqlQuery mode(db->connection());
         QVERIFY(mode.exec(QStringLiteral("PRAGMA journal_mode")) && mode.next());
         QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
+    }
+
+    void aFailedWriteLogsSqlitesText()
+    {
+        const qint64 user = addAndLogin(QStringLiteral("dana"));
+        QVERIFY(user > 0);
+        // Another process holds the write lock, and this one gives up at once.
+        QSqlQuery(db->connection()).exec(QStringLiteral("PRAGMA busy_timeout=0"));
+        const QString other = QStringLiteral("lock-holder");
+        {
+            QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), other);
+            holder.setDatabaseName(dir->filePath(QStringLiteral("server.db")));
+            QVERIFY(holder.open());
+            QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN IMMEDIATE")));
+
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral(
+                                     "^storage failure while starting the click transaction: "
+                                     "database is locked$")));
+            now += 10000;
+            const ServiceResult result = service->click(user, 5);
+            QCOMPARE(result.status, ServiceResult::Status::Failed);
+            // The same failure again within the second: refused as well, but not logged again.
+            QTest::failOnWarning(QRegularExpression(QStringLiteral("storage failure")));
+            QCOMPARE(service->click(user, 5).status, ServiceResult::Status::Failed);
+            QSqlQuery(holder).exec(QStringLiteral("ROLLBACK"));
+            holder.close();
+        }
+        QSqlDatabase::removeDatabase(other);
+        now += 10000;
+        QCOMPARE(service->click(user, 5).status, ServiceResult::Status::Ok);
     }
 };
 
