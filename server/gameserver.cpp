@@ -5,8 +5,13 @@
 
 #include <QHttpServer>
 #include <QHttpServerRequest>
+#include <QHttpServerResponder>
 #include <QHttpServerResponse>
+#include <QPointer>
 #include <QSslConfiguration>
+#include <QTcpSocket>
+
+#include <memory>
 
 namespace {
 
@@ -56,14 +61,22 @@ bool GameServer::listen(const QHostAddress &address, quint16 port, const QSslCon
 {
     close();
     m_http = new QHttpServer(this);
+    // The responder is kept until the handler answers, which for a login is after its password
+    // check on a worker thread; the connection may be gone by then.
     m_http->route(QString::fromLatin1(ApiHandler::kEndpointPath),
-                  [this](const QHttpServerRequest &request) {
+                  [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
                       ApiRequest apiRequest;
                       apiRequest.method = methodName(request.method());
                       apiRequest.path = request.url().path();
                       apiRequest.query = request.query();
                       apiRequest.body = request.body();
-                      return toHttp(m_handler.handle(apiRequest));
+                      auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
+                      const QPointer<QTcpSocket> socket = held->socket();
+                      m_handler.handle(apiRequest, [held, socket](const ApiResponse &response) {
+                          if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+                              return;
+                          toHttp(response).write(std::move(*held));
+                      });
                   });
     m_http->setMissingHandler([](const QHttpServerRequest &, QHttpServerResponder &&responder) {
         toHttp(ApiHandler::failure(404, QStringLiteral("接口不存在"))).write(std::move(responder));
