@@ -47,7 +47,8 @@ bool RequestJournal::store(qint64 userId, const QString &requestId, const QStrin
     insert.addBindValue(reply.success);
     insert.addBindValue(
         QString::fromUtf8(QJsonDocument(reply.data).toJson(QJsonDocument::Compact)));
-    insert.addBindValue(reply.message);
+    // A null string would be bound as SQL NULL.
+    insert.addBindValue(reply.message.isNull() ? QStringLiteral("") : reply.message);
     insert.addBindValue(nowMs);
     for (QSqlQuery *query : {&forget, &insert}) {
         if (!query->exec()) {
