@@ -340,16 +340,24 @@ std::optional<ServiceResult> GameService::beginLogin(const QString &name, const 
 GameService::PasswordCheck GameService::checkPassword(const LoginAttempt &attempt,
                                                       const PasswordHasher::Cost &cost)
 {
+    // Every failure costs one key of each form, whatever form the account's hash has, so that
+    // the time taken tells neither whether the name exists nor whether its hash is an old one.
     PasswordCheck check;
     if (attempt.userId == 0) {
-        // An unknown name costs as much time as a wrong password: deriving one key of the
-        // current cost is what checking a current hash does.
+        PasswordHasher::pbkdf2Hash(attempt.password);
         PasswordHasher::hash(attempt.password, cost);
         return check;
     }
+    const bool argon2 = attempt.storedHash.startsWith(QLatin1String("$argon2id$"));
     check.matches = PasswordHasher::verify(attempt.password, attempt.storedHash);
-    if (check.matches && PasswordHasher::needsRehash(attempt.storedHash, cost))
+    if (!check.matches) {
+        if (argon2)
+            PasswordHasher::pbkdf2Hash(attempt.password);
+        else
+            PasswordHasher::hash(attempt.password, cost);
+    } else if (PasswordHasher::needsRehash(attempt.storedHash, cost)) {
         check.newHash = PasswordHasher::hash(attempt.password, cost);
+    }
     return check;
 }
 
