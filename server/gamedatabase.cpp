@@ -47,6 +47,18 @@ const char *const kSchema[] = {
     " total INTEGER NOT NULL CHECK (total >= 0),"
     " updated_ms INTEGER NOT NULL,"
     " PRIMARY KEY (user_id, sync_id))",
+    // The reply to each exchange, deposit or purchase sent with a request id, so that a repeat
+    // is answered from here instead of being applied again.
+    "CREATE TABLE IF NOT EXISTS request_replies ("
+    " user_id INTEGER NOT NULL REFERENCES users (id) ON DELETE CASCADE,"
+    " request_id TEXT NOT NULL,"
+    " action TEXT NOT NULL,"
+    " success INTEGER NOT NULL,"
+    " data TEXT NOT NULL,"
+    " message TEXT NOT NULL,"
+    " created_ms INTEGER NOT NULL,"
+    " PRIMARY KEY (user_id, request_id))",
+    "CREATE INDEX IF NOT EXISTS request_replies_age ON request_replies (created_ms)",
 };
 
 const char kSqliteHeader[] = "SQLite format 3"; // and a NUL: 16 bytes
