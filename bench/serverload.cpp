@@ -1,8 +1,10 @@
 // Load on the reference game server: click batches per second and request latency over
-// kept-alive HTTPS connections on loopback. Starts its own server on a temporary data folder
-// unless --url is given.
+// kept-alive HTTPS connections on loopback, then click latency on many connections with and
+// without a steady stream of logins (password checks are the server's costliest work). Starts
+// its own server on a temporary data folder unless --url is given.
 //
 //   bench_serverload [--seconds 10] [--connections 1,16] [--batch 20]
+//                    [--load-connections 64] [--logins-per-second 20]
 //   bench_serverload --url https://127.0.0.1:8443/api/index.php --ca cert.pem --user U --password P
 
 #include <QCommandLineParser>
@@ -73,16 +75,26 @@ qsizetype completeReply(const QByteArray &buffer, int *status)
 class Connection : public QObject
 {
 public:
-    Connection(const Target &target, const QByteArray &request, std::vector<qint64> *latenciesNs)
-        : m_target(target), m_request(request), m_latencies(latenciesNs)
+    // `continuous`: the next request leaves as soon as a reply is in; otherwise only on send().
+    Connection(const Target &target, const QByteArray &request, std::vector<qint64> *latenciesNs,
+               bool continuous = true)
+        : m_target(target), m_request(request), m_latencies(latenciesNs), m_continuous(continuous)
     {
         QSslConfiguration config = m_socket.sslConfiguration();
         config.setCaCertificates(target.ca);
         config.setPeerVerifyMode(QSslSocket::VerifyPeer);
         m_socket.setSslConfiguration(config);
-        connect(&m_socket, &QSslSocket::encrypted, this, &Connection::sendNext);
+        connect(&m_socket, &QSslSocket::encrypted, this, [this] {
+            m_ready = true;
+            if (m_continuous)
+                sendNext();
+        });
         connect(&m_socket, &QIODevice::readyRead, this, &Connection::onReadyRead);
         connect(&m_socket, &QAbstractSocket::disconnected, this, [this] {
+            m_ready = false;
+            if (m_inFlight)
+                ++m_errors;
+            m_inFlight = false;
             if (!m_stopping) {
                 ++m_reconnects;
                 m_buffer.clear();
@@ -91,9 +103,25 @@ public:
         });
     }
 
+    // The socket's last disconnected signal must not reach a half-destroyed connection.
+    ~Connection() override
+    {
+        m_stopping = true;
+        m_socket.disconnect(this);
+    }
+
     void open() { m_socket.connectToHostEncrypted(m_target.host, m_target.port); }
     void stop() { m_stopping = true; }
     bool idle() const { return !m_inFlight; }
+    bool ready() const { return m_ready && !m_inFlight && !m_stopping; }
+    // Sends one request; false while the connection is busy or not open yet.
+    bool send()
+    {
+        if (!ready())
+            return false;
+        sendNext();
+        return true;
+    }
     int errors() const { return m_errors; }
     int reconnects() const { return m_reconnects; }
 
@@ -119,7 +147,8 @@ private:
         if (status != 200)
             ++m_errors;
         m_inFlight = false;
-        sendNext();
+        if (m_continuous)
+            sendNext();
     }
 
     Target m_target;
@@ -128,6 +157,8 @@ private:
     QSslSocket m_socket;
     QByteArray m_buffer;
     QElapsedTimer m_timer;
+    bool m_continuous = true;
+    bool m_ready = false;
     bool m_inFlight = false;
     bool m_stopping = false;
     int m_errors = 0;
@@ -181,6 +212,108 @@ void runCase(const Target &target, const QByteArray &request, int connections, i
                 double(measured) / elapsed, percentileMs(sorted, 0.50), percentileMs(sorted, 0.90),
                 percentileMs(sorted, 0.99), sorted.empty() ? 0.0 : double(sorted.back()) / 1e6,
                 errors, reconnects);
+    std::fflush(stdout);
+}
+
+struct LoadFigures
+{
+    size_t clicks = 0;
+    double clickP50 = 0;
+    double clickP99 = 0;
+    double clickMax = 0;
+    size_t logins = 0;
+    double loginP50 = 0;
+    double loginMax = 0;
+    int errors = 0;
+};
+
+// `connections` connections send click batches back to back while, when `loginsPerSecond` > 0,
+// logins arrive at that steady rate on connections of their own.
+LoadFigures runLoginLoad(const Target &target, const QByteArray &clickRequest,
+                         const QByteArray &loginRequest, int connections, int loginsPerSecond,
+                         int seconds)
+{
+    std::vector<qint64> clickLatencies;
+    std::vector<qint64> loginLatencies;
+    clickLatencies.reserve(200000);
+    std::vector<std::unique_ptr<Connection>> clickers;
+    for (int i = 0; i < connections; ++i) {
+        clickers.push_back(std::make_unique<Connection>(target, clickRequest, &clickLatencies));
+        clickers.back()->open();
+    }
+    // Enough login connections that a slow login never holds up the next one.
+    std::vector<std::unique_ptr<Connection>> loggers;
+    const int loginConnections = loginsPerSecond > 0 ? qMax(4, loginsPerSecond) : 0;
+    for (int i = 0; i < loginConnections; ++i) {
+        loggers.push_back(
+            std::make_unique<Connection>(target, loginRequest, &loginLatencies, false));
+        loggers.back()->open();
+    }
+    QDeadlineTimer warmUp(10000);
+    const auto loggersReady = [&] {
+        return std::all_of(loggers.begin(), loggers.end(),
+                           [](const auto &c) { return c->ready(); });
+    };
+    while ((clickLatencies.size() < size_t(connections) * 5 || !loggersReady()) &&
+           !warmUp.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    clickLatencies.clear();
+
+    QTimer loginTimer;
+    int missed = 0;
+    QObject::connect(&loginTimer, &QTimer::timeout, [&] {
+        for (auto &logger : loggers) {
+            if (logger->send())
+                return;
+        }
+        ++missed; // every login connection still busy
+    });
+    loginTimer.setTimerType(Qt::PreciseTimer);
+    if (loginsPerSecond > 0) {
+        loginTimer.start(1000 / loginsPerSecond);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < seconds * 1000LL)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    loginTimer.stop();
+    const size_t measured = clickLatencies.size();
+    for (auto &connection : clickers)
+        connection->stop();
+    for (auto &connection : loggers)
+        connection->stop();
+    QDeadlineTimer drain(10000);
+    const auto allIdle = [](const auto &pool) {
+        return std::all_of(pool.begin(), pool.end(), [](const auto &c) { return c->idle(); });
+    };
+    while (!drain.hasExpired() && !(allIdle(clickers) && allIdle(loggers)))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+
+    LoadFigures figures;
+    for (const auto &connection : clickers)
+        figures.errors += connection->errors();
+    for (const auto &connection : loggers)
+        figures.errors += connection->errors();
+    figures.errors += missed;
+    std::vector<qint64> clicks(clickLatencies.begin(),
+                               clickLatencies.begin() + qsizetype(measured));
+    std::sort(clicks.begin(), clicks.end());
+    figures.clicks = clicks.size();
+    figures.clickP50 = percentileMs(clicks, 0.50);
+    figures.clickP99 = percentileMs(clicks, 0.99);
+    figures.clickMax = clicks.empty() ? 0.0 : double(clicks.back()) / 1e6;
+    std::sort(loginLatencies.begin(), loginLatencies.end());
+    figures.logins = loginLatencies.size();
+    figures.loginP50 = percentileMs(loginLatencies, 0.50);
+    figures.loginMax = loginLatencies.empty() ? 0.0 : double(loginLatencies.back()) / 1e6;
+    return figures;
+}
+
+void printLoad(const char *label, const LoadFigures &f, double seconds)
+{
+    std::printf("%-14s  %9zu  %9.0f  %8.2f  %8.2f  %8.2f  %7zu  %9.2f  %9.2f  %6d\n", label,
+                f.clicks, double(f.clicks) / seconds, f.clickP50, f.clickP99, f.clickMax, f.logins,
+                f.loginP50, f.loginMax, f.errors);
     std::fflush(stdout);
 }
 
@@ -252,8 +385,17 @@ int main(int argc, char **argv)
     const QCommandLineOption passwordOption(QStringLiteral("password"),
                                             QStringLiteral("Password of --user."),
                                             QStringLiteral("PASSWORD"));
+    const QCommandLineOption loadConnectionsOption(
+        QStringLiteral("load-connections"),
+        QStringLiteral("Click connections of the login-load case (default 64; 0 skips it)."),
+        QStringLiteral("N"), QStringLiteral("64"));
+    const QCommandLineOption loginRateOption(
+        QStringLiteral("logins-per-second"),
+        QStringLiteral("Logins per second in the login-load case (default 20)."),
+        QStringLiteral("N"), QStringLiteral("20"));
     parser.addOptions({secondsOption, connectionsOption, batchOption, serverOption, urlOption,
-                       caOption, userOption, passwordOption});
+                       caOption, userOption, passwordOption, loadConnectionsOption,
+                       loginRateOption});
     parser.process(app);
 
     const int seconds = qMax(1, parser.value(secondsOption).toInt());
@@ -328,6 +470,22 @@ int main(int argc, char **argv)
         "reconnects\n");
     for (const int connections : connectionCounts)
         runCase(target, request, connections, seconds);
+
+    const int loadConnections = qMax(0, parser.value(loadConnectionsOption).toInt());
+    const int loginRate = qBound(1, parser.value(loginRateOption).toInt(), 1000);
+    if (loadConnections > 0) {
+        const QByteArray loginRequest = httpRequest(target, "POST", "action=login", loginBody);
+        std::printf("\n%d connections sending click batches, quiet and with %d logins/s\n",
+                    loadConnections, loginRate);
+        std::printf("case              batches  batches/s    p50 ms    p99 ms    max ms   logins  "
+                    "login p50  login max  errors\n");
+        printLoad("quiet", runLoginLoad(target, request, loginRequest, loadConnections, 0, seconds),
+                  seconds);
+        const QByteArray label = QByteArray::number(loginRate) + " logins/s";
+        printLoad(label.constData(),
+                  runLoginLoad(target, request, loginRequest, loadConnections, loginRate, seconds),
+                  seconds);
+    }
 
     if (server.state() != QProcess::NotRunning) {
         server.terminate();

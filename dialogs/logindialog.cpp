@@ -2,6 +2,7 @@
 
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "net/displaytext.h"
 
 #include <QFormLayout>
 #include <QGroupBox>
@@ -116,7 +117,9 @@ void LoginDialog::onLoginSuccess(bool success, const QJsonObject &data, const QS
         accept();
         return;
     }
-    errorLabel->setText(error.isEmpty() ? QStringLiteral("登录失败，请检查用户名和密码") : error);
+    // The server's text may quote the name it was sent.
+    const QString shown = DisplayText::clean(error);
+    errorLabel->setText(shown.isEmpty() ? QStringLiteral("登录失败，请检查用户名和密码") : shown);
     errorLabel->show();
 }
 
@@ -124,7 +127,7 @@ void LoginDialog::onNetworkError(const QString &errorMessage)
 {
     loginButton->setEnabled(true);
     loginButton->setText("登录");
-    errorLabel->setText("网络错误: " + errorMessage);
+    errorLabel->setText("网络错误: " + DisplayText::clean(errorMessage));
     errorLabel->show();
 }
 

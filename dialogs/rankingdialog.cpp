@@ -3,6 +3,7 @@
 #include "itemcolourdelegate.h"
 
 #include "net/apiclient.h"
+#include "net/displaytext.h"
 
 #include <QAbstractItemView>
 #include <QBrush>
@@ -132,7 +133,7 @@ void RankingDialog::populateTable(const QJsonArray &rankings)
             rankItem->setForeground(QBrush(medals[row]));
         rankingTable->setItem(row, 0, rankItem);
 
-        rankingTable->setItem(row, 1, new QTableWidgetItem(username));
+        rankingTable->setItem(row, 1, new QTableWidgetItem(DisplayText::clean(username)));
 
         auto *clicksItem = new QTableWidgetItem(QString::number(totalClicks));
         clicksItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -112,15 +112,9 @@ void EffectLayer::addSymbol(EffectType family, const QString &text, const QColor
                             int pixelSize, bool bold, Placement placement, const QPoint &start,
                             const QPoint &end, int duration, QEasingCurve::Type easing)
 {
-    Item item{};
-    item.kind = Kind::Symbol;
-    item.family = family;
-    item.duration = duration;
-    item.easing = easing;
-    item.from = QRect(start, symbolBox);
-    item.to = QRect(end, symbolBox);
+    Item item = makeItem(Kind::Symbol, family, color, QRect(start, symbolBox),
+                         QRect(end, symbolBox), duration, easing);
     item.text = text;
-    item.color = color;
     item.pixelSize = pixelSize;
     item.bold = bold;
     item.placement = placement;
@@ -132,14 +126,8 @@ void EffectLayer::addSymbol(EffectType family, const QString &text, const QColor
 void EffectLayer::addRing(const QColor &color, int radius, const QRect &from, const QRect &to,
                           int duration)
 {
-    Item item{};
-    item.kind = Kind::Ring;
-    item.family = EffectType::Ring;
-    item.duration = duration;
-    item.easing = QEasingCurve::OutCubic;
-    item.from = from;
-    item.to = to;
-    item.color = color;
+    Item item =
+        makeItem(Kind::Ring, EffectType::Ring, color, from, to, duration, QEasingCurve::OutCubic);
     item.radius = radius;
     item.sprite = ringSprite(color, radius);
     addItem(std::move(item));
@@ -147,16 +135,25 @@ void EffectLayer::addRing(const QColor &color, int radius, const QRect &from, co
 
 void EffectLayer::addStreak(const QColor &color, const QRect &rect, int duration)
 {
-    Item item{};
-    item.kind = Kind::Streak;
-    item.family = EffectType::Streak;
-    item.duration = duration;
-    item.easing = QEasingCurve::Linear;
-    item.from = rect;
-    item.to = rect;
-    item.color = color;
+    Item item = makeItem(Kind::Streak, EffectType::Streak, color, rect, rect, duration,
+                         QEasingCurve::Linear);
     item.pixmap = streakPixmap(color, rect.size());
     addItem(std::move(item));
+}
+
+EffectLayer::Item EffectLayer::makeItem(Kind kind, EffectType family, const QColor &color,
+                                        const QRect &from, const QRect &to, int duration,
+                                        QEasingCurve::Type easing)
+{
+    Item item{};
+    item.kind = kind;
+    item.family = family;
+    item.color = color;
+    item.from = from;
+    item.to = to;
+    item.duration = duration;
+    item.easing = easing;
+    return item;
 }
 
 void EffectLayer::addItem(Item item)

@@ -118,6 +118,8 @@ private:
         Placement placement;
     };
 
+    static Item makeItem(Kind kind, EffectType family, const QColor &color, const QRect &from,
+                         const QRect &to, int duration, QEasingCurve::Type easing);
     void addItem(Item item);
     void stepItem(Item &item, qint64 now) const;
     QRect paintedRect(const Item &item) const;

@@ -125,8 +125,26 @@ bool EffectManager::isEffectEnabled(int effectId) const
 
 void EffectManager::setEffectEnabled(int effectId, bool enabled)
 {
-    enabledEffects.insert(effectId, enabled);
-    saveSettings();
+    switchEffects({effectId}, enabled);
+}
+
+void EffectManager::enableEffects(const QList<int> &effectIds)
+{
+    switchEffects(effectIds, true);
+}
+
+void EffectManager::switchEffects(const QList<int> &effectIds, bool enabled)
+{
+    bool changed = !storeInStep;
+    for (int id : effectIds) {
+        const auto it = enabledEffects.constFind(id);
+        if (it != enabledEffects.cend() && it.value() == enabled)
+            continue;
+        enabledEffects.insert(id, enabled);
+        changed = true;
+    }
+    if (changed)
+        saveSettings();
 }
 
 void EffectManager::playEffect(int effectId, const QPoint &globalPos)
@@ -218,6 +236,8 @@ void EffectManager::saveSettings()
         settings.setValue(QString::number(it.key()), it.value());
     settings.endGroup();
     settings.sync();
+    ++writes;
+    storeInStep = settings.status() == QSettings::NoError;
 }
 
 void EffectManager::loadSettings()

@@ -22,7 +22,12 @@ public:
     explicit EffectManager(QWidget *parent = nullptr);
 
     bool isEffectEnabled(int effectId) const;
+    // Writes through at once, unless the flag already has that value.
     void setEffectEnabled(int effectId, bool enabled);
+    // Switches every listed id on with at most one write, however long the list.
+    void enableEffects(const QList<int> &effectIds);
+    // How often the switches were written to the settings store.
+    int settingsWrites() const { return writes; }
     void playEffect(int effectId, const QPoint &globalPos);
     // Where the effects are drawn; null without a widget.
     EffectLayer *effectLayer() const;
@@ -39,6 +44,7 @@ private:
     friend class TestEffectManager;
 
     void startEffect(int effectId, const QPoint &globalPos);
+    void switchEffects(const QList<int> &effectIds, bool enabled);
     void saveSettings();
     void loadSettings();
 
@@ -57,6 +63,9 @@ private:
     QWidget *parentWidget;
     QMap<int, bool> enabledEffects;
     QPointer<EffectLayer> layer;
+    int writes = 0;
+    // False after a failed write, so that the next change is written even if it sets no new flag.
+    bool storeInStep = true;
 
     // A shake that starts while another runs reuses the first one's home position, so that
     // overlapping shakes cannot walk the window away from where it was.

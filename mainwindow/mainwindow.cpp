@@ -9,6 +9,7 @@
 #include "feedback/effectmanager.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "net/displaytext.h"
 
 #include <QAction>
 #include <QApplication>
@@ -119,7 +120,8 @@ void MainWindow::setupUi()
     grid->setSpacing(16);
     grid->setContentsMargins(16, 12, 16, 12);
     addCaption(grid, "用户:", 0, 0);
-    usernameLabel = addValue(grid, authManager->username(), "usernameLabel", "#00b4d8", 0, 1);
+    usernameLabel = addValue(grid, DisplayText::clean(authManager->username()), "usernameLabel",
+                             "#00b4d8", 0, 1);
     addCaption(grid, "总点击:", 0, 2);
     clicksLabel = addValue(grid, "0", "clicksLabel", "#ff8f00", 0, 3);
     addCaption(grid, "金币:", 1, 0);
@@ -191,7 +193,7 @@ void MainWindow::setupSyncTimer()
 
 void MainWindow::updateStatsDisplay()
 {
-    usernameLabel->setText(authManager->username());
+    usernameLabel->setText(DisplayText::clean(authManager->username()));
     clicksLabel->setText(QString::number(authManager->clicks() + unconfirmedClicks));
     goldLabel->setText(QString::number(authManager->gold()));
     bankLabel->setText(QStringLiteral("%1 元").arg(authManager->balance()));
@@ -407,13 +409,16 @@ void MainWindow::onFetchStatsDone(bool success, const QJsonObject &data, const Q
     statsLoaded = true;
 
     if (data.contains("effects")) {
+        // One settings write for the whole list: a reply may list thousands of entries.
         const QJsonArray effects = data.value("effects").toArray();
+        QList<int> owned;
         for (const QJsonValue &effect : effects) {
             const int id =
                 EffectManager::effectIdForClass(effect.toObject().value("css_class").toString());
-            if (id != 0)
-                effectManager->setEffectEnabled(id, true);
+            if (id != 0 && !owned.contains(id))
+                owned.append(id);
         }
+        effectManager->enableEffects(owned);
     }
     updateStatsDisplay();
 }

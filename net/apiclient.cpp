@@ -24,6 +24,7 @@ namespace {
 const char kTokenProperty[] = "taptempestToken";
 const char kClickProperty[] = "taptempestClicks";
 const char kQuietProperty[] = "taptempestQuiet";
+const char kTooLargeProperty[] = "taptempestTooLarge";
 const QString kTimeoutText = QStringLiteral("请求超时，请检查网络连接");
 const QString kClosedText = QStringLiteral("服务器已关闭连接");
 
@@ -32,9 +33,12 @@ QString newRequestId()
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
-// The request went out and no reply came back: the server may have applied it.
+// The request went out and no reply came back: the server may have applied it. A reply cut off
+// for its size did come back.
 bool gotNoReply(QNetworkReply *reply)
 {
+    if (reply->property(kTooLargeProperty).toBool())
+        return false;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     return reply->error() == QNetworkReply::OperationCanceledError ||
            (reply->error() == QNetworkReply::RemoteHostClosedError && status == 0);
@@ -107,6 +111,8 @@ ApiCallback forwardArray(const QString &member, ApiArrayCallback callback)
 
 ApiClient::ApiClient(QObject *parent) : QObject(parent), baseUrl(defaultEndpoint())
 {
+    // A redirect elsewhere would carry the password or token to a host nobody configured.
+    manager.setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
     const QString fromEnv = qEnvironmentVariable("TAPTEMPEST_SERVER_URL").trimmed();
     if (!fromEnv.isEmpty()) {
         if (isUsableUrl(fromEnv))
@@ -290,6 +296,7 @@ QNetworkReply *ApiClient::issuePost(const QNetworkRequest &request, const QByteA
         ++clicksInFlight;
     }
     armTimeout(reply);
+    limitReplySize(reply);
     connect(
         reply, &QNetworkReply::finished, this,
         [this, reply, request, bytes, token, isClicks, resends, callback = std::move(callback)]() {
@@ -331,6 +338,7 @@ void ApiClient::sendGetRequest(const QString &action, const QJsonObject &params,
     reply->setProperty(kTokenProperty, token);
     ++inFlight;
     armTimeout(reply);
+    limitReplySize(reply);
     connect(reply, &QNetworkReply::finished, this, [this, reply, callback = std::move(callback)]() {
         handleGetResponse(reply, callback);
     });
@@ -345,6 +353,32 @@ void ApiClient::armTimeout(QNetworkReply *reply)
         reply->abort();
         emit requestTimeout();
     });
+}
+
+void ApiClient::limitReplySize(QNetworkReply *reply)
+{
+    // Abort before the body is held in memory whole; the announced length is checked first.
+    auto check = [reply](qint64 bytes) {
+        if (bytes <= kMaxReplyBytes || !reply->isRunning())
+            return;
+        reply->setProperty(kTooLargeProperty, true);
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, check]() {
+        check(reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+    });
+    connect(reply, &QNetworkReply::downloadProgress, reply,
+            [check](qint64 received, qint64) { check(received); });
+}
+
+QString ApiClient::redirectRefusal(QNetworkReply *reply, int status)
+{
+    const QUrl target = reply->url().resolved(QUrl::fromEncoded(reply->rawHeader("Location")));
+    QString where = target.host();
+    if (where.isEmpty() || where == reply->url().host())
+        where = target.toString(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery |
+                                QUrl::RemoveFragment);
+    return QStringLiteral("服务器重定向到其他地址 (%1 → %2)").arg(status).arg(where);
 }
 
 void ApiClient::handleResponse(QNetworkReply *reply, ApiCallback callback)
@@ -369,11 +403,21 @@ void ApiClient::finishReply(QNetworkReply *reply, const ApiCallback &callback, b
     if (wasClicks)
         --clicksInFlight;
 
-    if (error != QNetworkReply::NoError) {
+    // A body that came in at once may be complete before any progress check could abort it.
+    const bool tooLarge =
+        reply->property(kTooLargeProperty).toBool() || body.size() > kMaxReplyBytes;
+    if (error != QNetworkReply::NoError || tooLarge) {
         // Only the library's own strings can quote the request; the fixed texts stay intact.
         const QString token = reply->property(kTokenProperty).toString();
-        const QString text = transferErrorText(error, status, redactToken(reason, token),
-                                               redactToken(reply->errorString(), token), isPost);
+        QString text;
+        if (tooLarge)
+            text = QStringLiteral("服务器响应过大 (超过 %1 MiB)，请求已中止")
+                       .arg(kMaxReplyBytes / (1024 * 1024));
+        else if (error == QNetworkReply::InsecureRedirectError)
+            text = redactToken(redirectRefusal(reply, status), token);
+        else
+            text = transferErrorText(error, status, redactToken(reason, token),
+                                     redactToken(reply->errorString(), token), isPost);
         if (!reply->property(kQuietProperty).toBool())
             emit networkError(text);
         reply->deleteLater();

@@ -64,6 +64,8 @@ public:
     QString endpoint() const { return baseUrl; }
     static QString defaultEndpoint();
     int timeout() const { return timeoutMs; }
+    // A reply body beyond this is aborted and fails; real replies stay far below it.
+    static constexpr qint64 kMaxReplyBytes = 4 * 1024 * 1024;
 
     // Requests sent and not yet completed, all of them and the click batches among them.
     int requestsInFlight() const { return inFlight; }
@@ -91,6 +93,8 @@ private:
     void handleGetResponse(QNetworkReply *reply, ApiCallback callback);
     void finishReply(QNetworkReply *reply, const ApiCallback &callback, bool isPost);
     void armTimeout(QNetworkReply *reply);
+    void limitReplySize(QNetworkReply *reply);
+    static QString redirectRefusal(QNetworkReply *reply, int status);
     bool hasSession() const;
 
     QNetworkAccessManager manager;

@@ -1,6 +1,7 @@
 #include "apihandler.h"
 
 #include "gameservice.h"
+#include "requestjournal.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -77,6 +78,25 @@ std::optional<QString> stringMember(const QJsonObject &body, const QString &key,
     return value.toString();
 }
 
+// The optional request id of a player action: absent gives an empty id.
+std::optional<QString> requestIdMember(const QJsonObject &body, FieldError *error)
+{
+    const QString key = QStringLiteral("request_id");
+    if (!body.contains(key))
+        return QString();
+    const QJsonValue value = body.value(key);
+    if (!value.isString()) {
+        error->message = QStringLiteral("参数 request_id 必须是字符串");
+        return std::nullopt;
+    }
+    if (!RequestJournal::isValidRequestId(value.toString())) {
+        error->message = QStringLiteral("参数 request_id 必须是 1 到 %1 个可见字符")
+                             .arg(RequestJournal::kMaxRequestIdLength);
+        return std::nullopt;
+    }
+    return value.toString();
+}
+
 // A decimal query item; out-of-range values saturate, since the caller clamps anyway.
 std::optional<qint64> decimalQueryItem(const QString &text)
 {
@@ -113,7 +133,7 @@ ApiResponse ApiHandler::failure(int status, const QString &message)
     return ApiResponse{status, envelope(false, QJsonObject(), message)};
 }
 
-ApiResponse ApiHandler::fromResult(const ServiceResult &result) const
+ApiResponse ApiHandler::fromResult(const ServiceResult &result)
 {
     switch (result.status) {
     case ServiceResult::Status::Ok:
@@ -122,13 +142,28 @@ ApiResponse ApiHandler::fromResult(const ServiceResult &result) const
         return failure(200, result.message);
     case ServiceResult::Status::Unauthorized:
         return failure(401, result.message);
+    case ServiceResult::Status::Conflict:
+        return failure(409, result.message);
     case ServiceResult::Status::Failed:
         break;
     }
     return failure(500, result.message);
 }
 
-ApiResponse ApiHandler::handle(const ApiRequest &request)
+void ApiHandler::handle(const ApiRequest &request, Reply reply)
+{
+    Login login;
+    const ApiResponse response = answer(request, &login);
+    if (!login.wanted) {
+        reply(response);
+        return;
+    }
+    m_service.loginAsync(
+        login.username, login.password,
+        [reply = std::move(reply)](const ServiceResult &result) { reply(fromResult(result)); });
+}
+
+ApiResponse ApiHandler::answer(const ApiRequest &request, Login *login)
 {
     if (request.path != QLatin1String(kEndpointPath))
         return failure(404, QStringLiteral("接口不存在"));
@@ -169,7 +204,10 @@ ApiResponse ApiHandler::handle(const ApiRequest &request)
             username ? stringMember(body, QStringLiteral("password"), &fieldError) : std::nullopt;
         if (!password)
             return failure(400, fieldError.message);
-        return fromResult(m_service.login(*username, *password));
+        login->wanted = true;
+        login->username = *username;
+        login->password = *password;
+        return ApiResponse();
     }
 
     // Everything else needs a live session.
@@ -209,19 +247,27 @@ ApiResponse ApiHandler::handle(const ApiRequest &request)
             return failure(400, QStringLiteral("参数 sync_id 必须是 1 到 64 个字符"));
         return fromResult(m_service.click(userId, *count, *syncId, *syncTotal));
     }
-    case Action::Exchange:
-        if (const auto clicks =
-                integerMember(body, QStringLiteral("clicks_to_exchange"), &fieldError))
-            return fromResult(m_service.exchange(userId, *clicks));
-        return failure(400, fieldError.message);
-    case Action::Deposit:
-        if (const auto clicks = integerMember(body, QStringLiteral("clicks_amount"), &fieldError))
-            return fromResult(m_service.deposit(userId, *clicks));
-        return failure(400, fieldError.message);
-    case Action::BuyEffect:
-        if (const auto id = integerMember(body, QStringLiteral("effect_id"), &fieldError))
-            return fromResult(m_service.buyEffect(userId, *id));
-        return failure(400, fieldError.message);
+    case Action::Exchange: {
+        const auto clicks = integerMember(body, QStringLiteral("clicks_to_exchange"), &fieldError);
+        const auto requestId = clicks ? requestIdMember(body, &fieldError) : std::nullopt;
+        if (!requestId)
+            return failure(400, fieldError.message);
+        return fromResult(m_service.exchange(userId, *clicks, *requestId));
+    }
+    case Action::Deposit: {
+        const auto clicks = integerMember(body, QStringLiteral("clicks_amount"), &fieldError);
+        const auto requestId = clicks ? requestIdMember(body, &fieldError) : std::nullopt;
+        if (!requestId)
+            return failure(400, fieldError.message);
+        return fromResult(m_service.deposit(userId, *clicks, *requestId));
+    }
+    case Action::BuyEffect: {
+        const auto id = integerMember(body, QStringLiteral("effect_id"), &fieldError);
+        const auto requestId = id ? requestIdMember(body, &fieldError) : std::nullopt;
+        if (!requestId)
+            return failure(400, fieldError.message);
+        return fromResult(m_service.buyEffect(userId, *id, *requestId));
+    }
     case Action::Stats:
         return fromResult(m_service.stats(userId));
     case Action::Ranking: {

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QUrlQuery>
 
+#include <functional>
+
 class GameService;
 struct ServiceResult;
 
@@ -26,8 +28,9 @@ struct ApiResponse
 
 // The wire protocol: picks the action from the query, checks the method, the body, the session
 // token and the types of the request fields, runs the action and wraps the outcome in an
-// envelope. Malformed requests get 400, a missing or dead session 401, game refusals 200 with
-// success false and a message the client shows as it is.
+// envelope. Malformed requests get 400, a missing or dead session 401, a request id reused for
+// another action 409, game refusals 200 with success false and a message the client shows as it
+// is.
 class ApiHandler
 {
 public:
@@ -36,13 +39,24 @@ public:
 
     explicit ApiHandler(GameService &service);
 
-    ApiResponse handle(const ApiRequest &request);
+    using Reply = std::function<void(const ApiResponse &)>;
+    // `reply` runs once: at once for most actions, later for a login, whose password check runs
+    // off this thread.
+    void handle(const ApiRequest &request, Reply reply);
 
     static QJsonObject envelope(bool success, const QJsonObject &data, const QString &message);
     static ApiResponse failure(int status, const QString &message);
 
 private:
-    ApiResponse fromResult(const ServiceResult &result) const;
+    struct Login
+    {
+        bool wanted = false;
+        QString username;
+        QString password;
+    };
+    // The answer to anything but a well-formed login, which it leaves in `login`.
+    ApiResponse answer(const ApiRequest &request, Login *login);
+    static ApiResponse fromResult(const ServiceResult &result);
 
     GameService &m_service;
 };

@@ -4,15 +4,36 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSaveFile>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 namespace {
 
 const char kCertName[] = "cert.pem";
 const char kKeyName[] = "key.pem";
+
+// Copies `from` to `to` through a QSaveFile: `to` is either the old file or the whole new one.
+bool storeAtomically(const QString &from, const QString &to, QFile::Permissions permissions,
+                     QString *error)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read what openssl wrote to %1").arg(from);
+        return false;
+    }
+    const QByteArray bytes = source.readAll();
+    QSaveFile target(to);
+    if (!target.open(QIODevice::WriteOnly) || !target.setPermissions(permissions) ||
+        target.write(bytes) != bytes.size() || !target.commit()) {
+        *error = QStringLiteral("cannot store %1: %2").arg(to, target.errorString());
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -31,12 +52,16 @@ bool CertificateStore::ensureSelfSigned(const QString &dir, QString *certPath, Q
                                 "or pass --cert and --key");
         return false;
     }
-    // Written under temporary names and renamed at the end, so that an interrupted run never
-    // leaves half a pair behind.
-    const QString certTemp = *certPath + QStringLiteral(".new");
-    const QString keyTemp = *keyPath + QStringLiteral(".new");
-    QFile::remove(certTemp);
-    QFile::remove(keyTemp);
+    // openssl writes into a private folder; the pair is then put in place with atomic renames,
+    // the key first, so that a reader never sees a half-written file.
+    QTemporaryDir work(QDir::temp().filePath(QStringLiteral("taptempest-cert-XXXXXX")));
+    if (!work.isValid()) {
+        *error = QStringLiteral("cannot make a temporary folder for the certificate: %1")
+                     .arg(work.errorString());
+        return false;
+    }
+    const QString certTemp = work.filePath(QLatin1String(kCertName));
+    const QString keyTemp = work.filePath(QLatin1String(kKeyName));
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(openssl,
@@ -52,17 +77,11 @@ bool CertificateStore::ensureSelfSigned(const QString &dir, QString *certPath, Q
         process.exitCode() != 0) {
         *error = QStringLiteral("openssl could not make a certificate: %1")
                      .arg(QString::fromLocal8Bit(process.readAll()).trimmed());
-        QFile::remove(certTemp);
-        QFile::remove(keyTemp);
         return false;
     }
-    QFile::setPermissions(keyTemp, QFile::ReadOwner | QFile::WriteOwner);
-    QFile::remove(*certPath);
-    QFile::remove(*keyPath);
-    if (!QFile::rename(keyTemp, *keyPath) || !QFile::rename(certTemp, *certPath)) {
-        *error = QStringLiteral("cannot store the certificate in %1").arg(dir);
+    if (!storeAtomically(keyTemp, *keyPath, QFile::ReadOwner | QFile::WriteOwner, error) ||
+        !storeAtomically(certTemp, *certPath, QFile::ReadOwner | QFile::WriteOwner, error))
         return false;
-    }
     return true;
 }
 

@@ -5,8 +5,15 @@
 
 #include <QHttpServer>
 #include <QHttpServerRequest>
+#include <QHttpServerResponder>
 #include <QHttpServerResponse>
+#include <QPointer>
 #include <QSslConfiguration>
+#include <QTcpSocket>
+
+#include <map>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -40,6 +47,45 @@ QHttpServerResponse toHttp(const ApiResponse &response)
     return http;
 }
 
+// Keeps one connection's replies in the order of its requests: a pipelined click batch behind a
+// login must not be answered before it. Lives as a child of the socket, so it ends with it.
+class ReplyQueue : public QObject
+{
+public:
+    static ReplyQueue *of(QTcpSocket *socket)
+    {
+        static const QString name = QStringLiteral("taptempest-reply-queue");
+        if (QObject *existing = socket->findChild<QObject *>(name, Qt::FindDirectChildrenOnly))
+            return static_cast<ReplyQueue *>(existing);
+        auto *queue = new ReplyQueue(socket);
+        queue->setObjectName(name);
+        return queue;
+    }
+
+    quint64 takeTurn() { return m_nextTurn++; }
+
+    void answer(quint64 turn, std::shared_ptr<QHttpServerResponder> responder,
+                const ApiResponse &response)
+    {
+        m_waiting.emplace(turn, std::make_pair(std::move(responder), response));
+        while (!m_waiting.empty() && m_waiting.begin()->first == m_written) {
+            auto next = std::move(m_waiting.begin()->second);
+            m_waiting.erase(m_waiting.begin());
+            ++m_written;
+            QTcpSocket *socket = next.first->socket();
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                toHttp(next.second).write(std::move(*next.first));
+        }
+    }
+
+private:
+    explicit ReplyQueue(QObject *socket) : QObject(socket) {}
+
+    quint64 m_nextTurn = 0;
+    quint64 m_written = 0;
+    std::map<quint64, std::pair<std::shared_ptr<QHttpServerResponder>, ApiResponse>> m_waiting;
+};
+
 } // namespace
 
 GameServer::GameServer(ApiHandler &handler, QObject *parent) : QObject(parent), m_handler(handler)
@@ -56,17 +102,29 @@ bool GameServer::listen(const QHostAddress &address, quint16 port, const QSslCon
 {
     close();
     m_http = new QHttpServer(this);
+    // The responder is kept until the handler answers, which for a login is after its password
+    // check on a worker thread; the connection may be gone by then.
     m_http->route(QString::fromLatin1(ApiHandler::kEndpointPath),
-                  [this](const QHttpServerRequest &request) {
+                  [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
                       ApiRequest apiRequest;
                       apiRequest.method = methodName(request.method());
                       apiRequest.path = request.url().path();
                       apiRequest.query = request.query();
                       apiRequest.body = request.body();
-                      return toHttp(m_handler.handle(apiRequest));
+                      auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
+                      const QPointer<ReplyQueue> queue = ReplyQueue::of(held->socket());
+                      const quint64 turn = queue->takeTurn();
+                      m_handler.handle(apiRequest,
+                                       [held, queue, turn](const ApiResponse &response) {
+                                           if (queue)
+                                               queue->answer(turn, held, response);
+                                       });
                   });
     m_http->setMissingHandler([](const QHttpServerRequest &, QHttpServerResponder &&responder) {
-        toHttp(ApiHandler::failure(404, QStringLiteral("接口不存在"))).write(std::move(responder));
+        auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
+        ReplyQueue *queue = ReplyQueue::of(held->socket());
+        queue->answer(queue->takeTurn(), held,
+                      ApiHandler::failure(404, QStringLiteral("接口不存在")));
     });
 
     m_listener = new GuardedSslServer(ApiHandler::kMaxBodyBytes, m_idleTimeoutMs);

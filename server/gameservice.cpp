@@ -5,14 +5,17 @@
 #include "effectcatalog.h"
 #include "gamedatabase.h"
 #include "passwordhasher.h"
+#include "requestjournal.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonArray>
+#include <QMetaObject>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QVariant>
 
 #include <cmath>
@@ -46,8 +49,7 @@ enum class Lookup
 
 void logSqlError(const char *what, const QSqlQuery &query)
 {
-    std::fprintf(stderr, "taptempest-server: %s failed: %s\n", what,
-                 qPrintable(query.lastError().text()));
+    GameDatabase::reportFailure(QString::fromLatin1(what), query.lastError());
 }
 
 Lookup loadAccount(const QSqlDatabase &db, qint64 userId, Account *account)
@@ -151,6 +153,14 @@ ServiceResult ServiceResult::unauthorized(const QString &message)
     return result;
 }
 
+ServiceResult ServiceResult::conflict(const QString &message)
+{
+    ServiceResult result;
+    result.status = Status::Conflict;
+    result.message = message;
+    return result;
+}
+
 ServiceResult ServiceResult::failed()
 {
     ServiceResult result;
@@ -168,18 +178,20 @@ GameService::GameService(GameDatabase &database, const EffectCatalog &catalog,
                          const Settings &settings, Clock clock)
     : m_db(database), m_catalog(catalog), m_settings(settings), m_clock(std::move(clock))
 {
+    // One core stays free for the event loop, which serves every other request.
+    const int threads = m_settings.passwordThreads > 0 ? m_settings.passwordThreads
+                                                       : qMax(1, QThread::idealThreadCount() - 1);
+    m_passwordPool.setMaxThreadCount(threads);
+}
+
+GameService::~GameService()
+{
+    m_passwordPool.waitForDone();
 }
 
 qint64 GameService::now() const
 {
     return m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
-}
-
-QString GameService::passwordHash(const QString &password) const
-{
-    return m_settings.passwordIterations > 0
-               ? PasswordHasher::hash(password, m_settings.passwordIterations)
-               : PasswordHasher::hash(password);
 }
 
 bool GameService::isValidUsername(const QString &name)
@@ -220,9 +232,11 @@ GameService::AddUserResult GameService::addUser(const QString &name, const QStri
         return AddUserResult::InvalidPassword;
     if (clicks < 0)
         return AddUserResult::Failed;
-    const QString hash = passwordHash(password);
+    const QString hash = PasswordHasher::hash(password, m_settings.passwordCost);
+    if (hash.isEmpty())
+        return AddUserResult::Failed;
 
-    GameDatabase::Transaction transaction(m_db);
+    GameDatabase::Transaction transaction(m_db, "add-user");
     if (!transaction.isActive())
         return AddUserResult::Failed;
     {
@@ -244,8 +258,67 @@ GameService::AddUserResult GameService::addUser(const QString &name, const QStri
 
 ServiceResult GameService::login(const QString &name, const QString &password)
 {
-    const qint64 at = now();
-    const qint64 locked = m_throttle.lockedFor(name, at);
+    LoginAttempt attempt;
+    if (const auto answer = beginLogin(name, password, &attempt))
+        return *answer;
+    return finishLogin(attempt, checkPassword(attempt, m_settings.passwordCost));
+}
+
+void GameService::loginAsync(const QString &name, const QString &password, LoginDone done)
+{
+    const auto queue = m_loginQueues.find(name);
+    if (queue != m_loginQueues.end()) {
+        queue->append(QueuedLogin{password, std::move(done)});
+        return;
+    }
+    m_loginQueues.insert(name, {QueuedLogin{password, std::move(done)}});
+    startQueuedLogin(name);
+}
+
+// The first entry of a name's queue is the attempt being worked on; it leaves the queue when
+// its answer is handed out.
+void GameService::startQueuedLogin(const QString &name)
+{
+    const auto queue = m_loginQueues.find(name);
+    if (queue == m_loginQueues.end())
+        return;
+    if (queue->isEmpty()) {
+        m_loginQueues.erase(queue);
+        return;
+    }
+    auto attempt = std::make_shared<LoginAttempt>();
+    if (const auto answer = beginLogin(name, queue->first().password, attempt.get())) {
+        QMetaObject::invokeMethod(
+            &m_replyContext, [this, name, result = *answer] { completeLogin(name, result); },
+            Qt::QueuedConnection);
+        return;
+    }
+    const PasswordHasher::Cost cost = m_settings.passwordCost;
+    QObject *context = &m_replyContext;
+    m_passwordPool.start([this, context, name, attempt, cost] {
+        const PasswordCheck check = checkPassword(*attempt, cost);
+        QMetaObject::invokeMethod(
+            context,
+            [this, name, attempt, check] { completeLogin(name, finishLogin(*attempt, check)); },
+            Qt::QueuedConnection);
+    });
+}
+
+void GameService::completeLogin(const QString &name, const ServiceResult &result)
+{
+    const auto queue = m_loginQueues.find(name);
+    if (queue == m_loginQueues.end() || queue->isEmpty())
+        return;
+    const LoginDone done = queue->takeFirst().done;
+    startQueuedLogin(name);
+    if (done)
+        done(result);
+}
+
+std::optional<ServiceResult> GameService::beginLogin(const QString &name, const QString &password,
+                                                     LoginAttempt *attempt)
+{
+    const qint64 locked = m_throttle.lockedFor(name, now());
     if (locked > 0) {
         return ServiceResult::refused(
             QStringLiteral("登录失败次数过多，请在 %1 秒后再试").arg((locked + 999) / 1000));
@@ -253,33 +326,57 @@ ServiceResult GameService::login(const QString &name, const QString &password)
     if (!isValidUsername(name) || !isValidPassword(password))
         return ServiceResult::refused(QString::fromUtf8(kWrongCredentials));
 
-    Account account;
-    QString storedHash;
-    {
-        QSqlQuery query(m_db.connection());
-        query.prepare(QStringLiteral("SELECT id, password_hash FROM users WHERE username = ?"));
-        if (!run(query, "looking up an account for login", {name}))
-            return ServiceResult::failed();
-        if (query.next()) {
-            account.id = query.value(0).toLongLong();
-            storedHash = query.value(1).toString();
-        }
+    attempt->name = name;
+    attempt->password = password;
+    QSqlQuery query(m_db.connection());
+    query.prepare(QStringLiteral("SELECT id, password_hash FROM users WHERE username = ?"));
+    if (!run(query, "looking up an account for login", {name}))
+        return ServiceResult::failed();
+    if (query.next()) {
+        attempt->userId = query.value(0).toLongLong();
+        attempt->storedHash = query.value(1).toString();
     }
-    if (account.id == 0) {
-        // An unknown name costs as much time as a wrong password.
-        if (m_dummyHash.isEmpty())
-            m_dummyHash = passwordHash(QStringLiteral("unused"));
-        PasswordHasher::verify(password, m_dummyHash);
+    return std::nullopt;
+}
+
+GameService::PasswordCheck GameService::checkPassword(const LoginAttempt &attempt,
+                                                      const PasswordHasher::Cost &cost)
+{
+    // Every failure costs one key of each form, whatever form the account's hash has, so that
+    // the time taken tells neither whether the name exists nor whether its hash is an old one.
+    PasswordCheck check;
+    if (attempt.userId == 0) {
+        PasswordHasher::pbkdf2Hash(attempt.password);
+        PasswordHasher::hash(attempt.password, cost);
+        return check;
     }
-    if (account.id == 0 || !PasswordHasher::verify(password, storedHash)) {
-        m_throttle.recordFailure(name, at);
+    const bool argon2 = attempt.storedHash.startsWith(QLatin1String("$argon2id$"));
+    check.matches = PasswordHasher::verify(attempt.password, attempt.storedHash);
+    if (!check.matches) {
+        if (argon2)
+            PasswordHasher::pbkdf2Hash(attempt.password);
+        else
+            PasswordHasher::hash(attempt.password, cost);
+    } else if (PasswordHasher::needsRehash(attempt.storedHash, cost)) {
+        check.newHash = PasswordHasher::hash(attempt.password, cost);
+    }
+    return check;
+}
+
+ServiceResult GameService::finishLogin(const LoginAttempt &attempt, const PasswordCheck &check)
+{
+    const qint64 at = now();
+    if (!check.matches) {
+        m_throttle.recordFailure(attempt.name, at);
         return ServiceResult::refused(QString::fromUtf8(kWrongCredentials));
     }
-    m_throttle.recordSuccess(name);
+    m_throttle.recordSuccess(attempt.name);
 
+    Account account;
+    account.id = attempt.userId;
     const QString token = newToken();
     const qint64 expires = at + m_settings.tokenLifetimeMs;
-    GameDatabase::Transaction transaction(m_db);
+    GameDatabase::Transaction transaction(m_db, "login");
     if (!transaction.isActive())
         return ServiceResult::failed();
     {
@@ -290,6 +387,15 @@ ServiceResult GameService::login(const QString &name, const QString &password)
                                       " expires_ms) VALUES (?, ?, ?, ?)"));
         if (!run(purge, "removing expired sessions", {at}) ||
             !run(insert, "storing a session", {tokenHash(token), account.id, at, expires}))
+            return ServiceResult::failed();
+    }
+    if (!check.newHash.isEmpty()) {
+        // Only if nobody changed the password while this one was being checked.
+        QSqlQuery upgrade(m_db.connection());
+        upgrade.prepare(QStringLiteral(
+            "UPDATE users SET password_hash = ? WHERE id = ? AND password_hash = ?"));
+        if (!run(upgrade, "upgrading a password hash",
+                 {check.newHash, account.id, attempt.storedHash}))
             return ServiceResult::failed();
     }
     const Lookup found = loadAccount(m_db.connection(), account.id, &account);
@@ -330,7 +436,7 @@ ServiceResult GameService::click(qint64 userId, qint64 count, const QString &syn
     if (!syncId.isEmpty() && syncTotal < 1)
         return ServiceResult::refused(QStringLiteral("同步总数必须是正整数"));
     const qint64 at = now();
-    GameDatabase::Transaction transaction(m_db);
+    GameDatabase::Transaction transaction(m_db, "click");
     Account account;
     if (const auto answer =
             openAccount(transaction.isActive(), m_db.connection(), userId, &account))
@@ -392,15 +498,75 @@ ServiceResult GameService::click(qint64 userId, qint64 count, const QString &syn
     return ServiceResult::ok(data);
 }
 
-ServiceResult GameService::exchange(qint64 userId, qint64 clicksToExchange)
+ServiceResult GameService::applyOnce(qint64 userId, const QString &requestId, const QString &action,
+                                     const std::function<ServiceResult()> &apply)
+{
+    const QByteArray actionName = action.toUtf8(); // named in storage failure lines
+    GameDatabase::Transaction transaction(m_db, actionName.constData());
+    if (!transaction.isActive())
+        return ServiceResult::failed();
+    RequestJournal journal(m_db.connection());
+    if (!requestId.isEmpty()) {
+        RequestJournal::Reply stored;
+        switch (journal.find(userId, requestId, action, &stored)) {
+        case RequestJournal::Found::Failed:
+            return ServiceResult::failed();
+        case RequestJournal::Found::Conflict:
+            return ServiceResult::conflict(QStringLiteral(
+                "该请求编号 (request_id) 已用于另一项操作或不同的数量，本次请求未执行"));
+        case RequestJournal::Found::Same:
+            return stored.success ? ServiceResult::ok(stored.data)
+                                  : ServiceResult::refused(stored.message);
+        case RequestJournal::Found::Nothing:
+            break;
+        }
+    }
+    const ServiceResult result = apply();
+    // Refusals come before any write, so committing one stores only its reply.
+    const bool answered = result.status == ServiceResult::Status::Ok ||
+                          result.status == ServiceResult::Status::Refused;
+    if (!answered)
+        return result;
+    if (!requestId.isEmpty()) {
+        RequestJournal::Reply reply;
+        reply.success = result.status == ServiceResult::Status::Ok;
+        reply.data = result.data;
+        reply.message = result.message;
+        if (!journal.store(userId, requestId, action, reply, now()))
+            return ServiceResult::failed();
+    } else if (result.status != ServiceResult::Status::Ok) {
+        return result;
+    }
+    return transaction.commit() ? result : ServiceResult::failed();
+}
+
+ServiceResult GameService::exchange(qint64 userId, qint64 clicksToExchange,
+                                    const QString &requestId)
+{
+    return applyOnce(userId, requestId, QStringLiteral("exchange %1").arg(clicksToExchange),
+                     [&] { return exchangeNow(userId, clicksToExchange); });
+}
+
+ServiceResult GameService::deposit(qint64 userId, qint64 clicksAmount, const QString &requestId)
+{
+    return applyOnce(userId, requestId, QStringLiteral("deposit %1").arg(clicksAmount),
+                     [&] { return depositNow(userId, clicksAmount); });
+}
+
+ServiceResult GameService::buyEffect(qint64 userId, qint64 effectId, const QString &requestId)
+{
+    return applyOnce(userId, requestId, QStringLiteral("buy_effect %1").arg(effectId),
+                     [&] { return buyEffectNow(userId, effectId); });
+}
+
+// The three below run inside applyOnce()'s transaction.
+ServiceResult GameService::exchangeNow(qint64 userId, qint64 clicksToExchange)
 {
     if (clicksToExchange < kClicksPerGold)
         return ServiceResult::refused(
             QStringLiteral("至少需要 %1 次点击才能兑换 1 金币").arg(kClicksPerGold));
-    GameDatabase::Transaction transaction(m_db);
     Account account;
-    if (const auto answer =
-            openAccount(transaction.isActive(), m_db.connection(), userId, &account))
+    if (const auto answer = openAccount(true, m_db.connection(), userId, &account))
         return *answer;
     if (clicksToExchange > account.clicks)
         return ServiceResult::refused(notEnoughClicks(account.clicks));
@@ -415,9 +581,6 @@ ServiceResult GameService::exchange(qint64 userId, qint64 clicksToExchange)
         if (!run(update, "exchanging clicks", {clicksUsed, goldGained, userId}))
             return ServiceResult::failed();
     }
-    if (!transaction.commit())
-        return ServiceResult::failed();
-
     QJsonObject data;
     data.insert(QStringLiteral("new_gold"), account.gold + goldGained);
     data.insert(QStringLiteral("remaining_clicks"), account.clicks - clicksUsed);
@@ -426,14 +589,12 @@ ServiceResult GameService::exchange(qint64 userId, qint64 clicksToExchange)
     return ServiceResult::ok(data);
 }
 
-ServiceResult GameService::deposit(qint64 userId, qint64 clicksAmount)
+ServiceResult GameService::depositNow(qint64 userId, qint64 clicksAmount)
 {
     if (clicksAmount < 1)
         return ServiceResult::refused(QStringLiteral("存入的点击数必须大于 0"));
-    GameDatabase::Transaction transaction(m_db);
     Account account;
-    if (const auto answer =
-            openAccount(transaction.isActive(), m_db.connection(), userId, &account))
+    if (const auto answer = openAccount(true, m_db.connection(), userId, &account))
         return *answer;
     if (clicksAmount > account.clicks)
         return ServiceResult::refused(notEnoughClicks(account.clicks));
@@ -446,9 +607,6 @@ ServiceResult GameService::deposit(qint64 userId, qint64 clicksAmount)
         if (!run(update, "depositing clicks", {clicksAmount, yuan, userId}))
             return ServiceResult::failed();
     }
-    if (!transaction.commit())
-        return ServiceResult::failed();
-
     QJsonObject data;
     data.insert(QStringLiteral("new_bank_balance"), double(account.bankBalance + yuan));
     data.insert(QStringLiteral("remaining_clicks"), account.clicks - clicksAmount);
@@ -456,15 +614,13 @@ ServiceResult GameService::deposit(qint64 userId, qint64 clicksAmount)
     return ServiceResult::ok(data);
 }
 
-ServiceResult GameService::buyEffect(qint64 userId, qint64 effectId)
+ServiceResult GameService::buyEffectNow(qint64 userId, qint64 effectId)
 {
     const EffectEntry *effect = m_catalog.find(effectId);
     if (!effect)
         return ServiceResult::refused(QStringLiteral("特效不存在"));
-    GameDatabase::Transaction transaction(m_db);
     Account account;
-    if (const auto answer =
-            openAccount(transaction.isActive(), m_db.connection(), userId, &account))
+    if (const auto answer = openAccount(true, m_db.connection(), userId, &account))
         return *answer;
     {
         QSqlQuery owned(m_db.connection());
@@ -487,9 +643,6 @@ ServiceResult GameService::buyEffect(qint64 userId, qint64 effectId)
             !run(grant, "granting an effect", {userId, effect->id, now()}))
             return ServiceResult::failed();
     }
-    if (!transaction.commit())
-        return ServiceResult::failed();
-
     QJsonObject data;
     data.insert(QStringLiteral("new_gold"), account.gold - effect->price);
     data.insert(QStringLiteral("effect_name"), effect->name);

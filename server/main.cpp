@@ -2,6 +2,7 @@
 
 #include "apihandler.h"
 #include "certificatestore.h"
+#include "datafolder.h"
 #include "effectcatalog.h"
 #include "gamedatabase.h"
 #include "gameserver.h"
@@ -109,14 +110,17 @@ int main(int argc, char **argv)
         break;
     }
 
-    if (!QDir().mkpath(options.dataDir)) {
-        complain(QStringLiteral("cannot create the data folder %1").arg(options.dataDir));
+    // Declared before everything that writes into the folder, so that it is released last.
+    // --add-user runs beside a serving server and so takes no lock.
+    DataFolder folder;
+    QString error;
+    if (!folder.open(options.dataDir, !options.addUser, &error)) {
+        complain(error);
         return Failure;
     }
-    const QString dataDir = QDir(options.dataDir).absolutePath();
+    const QString dataDir = folder.path();
 
     EffectCatalog catalog;
-    QString error;
     if (!catalog.loadBuiltIn(&error)) {
         complain(error);
         return Failure;
@@ -130,8 +134,10 @@ int main(int argc, char **argv)
     settings.clickRate = options.clickRate;
     GameService service(database, catalog, settings);
 
-    if (options.addUser)
+    if (options.addUser) {
+        folder.keep();
         return addUser(service, options);
+    }
 
     if (!QSslSocket::supportsSsl()) {
         complain(QStringLiteral("no TLS backend available"));
@@ -156,6 +162,8 @@ int main(int argc, char **argv)
         complain(error);
         return Failure;
     }
+
+    folder.keep();
 
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::stopRequested, &app,

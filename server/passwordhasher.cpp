@@ -3,7 +3,10 @@
 #include <QCryptographicHash>
 #include <QPasswordDigestor>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStringList>
+
+#include <sodium.h>
 
 namespace {
 
@@ -32,10 +35,55 @@ bool equalInConstantTime(const QByteArray &a, const QByteArray &b)
 
 } // namespace
 
-// Some tens of milliseconds per check on a current desktop core.
-const int PasswordHasher::kDefaultIterations = 15000;
+static_assert(PasswordHasher::kCheapestCost.passes >= crypto_pwhash_OPSLIMIT_MIN &&
+                  PasswordHasher::kCheapestCost.memoryBytes >= crypto_pwhash_MEMLIMIT_MIN,
+              "below what the library accepts");
+const int PasswordHasher::kDefaultPbkdf2Iterations = 15000;
 
-QString PasswordHasher::hash(const QString &password, int iterations)
+namespace {
+
+bool sodiumReady()
+{
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+// A damaged row must not make one check allocate gigabytes or run for minutes.
+bool argon2CostIsSane(const QString &encoded)
+{
+    static const QRegularExpression parameters(
+        QStringLiteral("^\\$argon2id\\$v=19\\$m=([0-9]{1,8}),t=([0-9]{1,4}),p=1\\$"));
+    const QRegularExpressionMatch match = parameters.match(encoded);
+    return match.hasMatch() && match.captured(1).toLongLong() <= 1024 * 1024 &&
+           match.captured(2).toInt() <= 64;
+}
+
+} // namespace
+
+QString PasswordHasher::hash(const QString &password, const Cost &cost)
+{
+    if (!sodiumReady())
+        return QString();
+    const QByteArray utf8 = password.toUtf8();
+    char out[crypto_pwhash_STRBYTES];
+    // Fails only when the memory cannot be had; an empty hash then matches no password.
+    if (crypto_pwhash_str_alg(out, utf8.constData(), quint64(utf8.size()), cost.passes,
+                              cost.memoryBytes, crypto_pwhash_ALG_ARGON2ID13) != 0)
+        return QString();
+    return QString::fromLatin1(out);
+}
+
+bool PasswordHasher::needsRehash(const QString &encoded, const Cost &cost)
+{
+    if (!encoded.startsWith(QLatin1String(crypto_pwhash_argon2id_STRPREFIX)))
+        return true;
+    const QByteArray latin = encoded.toLatin1();
+    if (!sodiumReady())
+        return false;
+    return crypto_pwhash_str_needs_rehash(latin.constData(), cost.passes, cost.memoryBytes) != 0;
+}
+
+QString PasswordHasher::pbkdf2Hash(const QString &password, int iterations)
 {
     QByteArray salt(kSaltBytes, Qt::Uninitialized);
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt.data()),
@@ -49,6 +97,14 @@ QString PasswordHasher::hash(const QString &password, int iterations)
 
 bool PasswordHasher::verify(const QString &password, const QString &encoded)
 {
+    if (encoded.startsWith(QLatin1String(crypto_pwhash_argon2id_STRPREFIX))) {
+        const QByteArray latin = encoded.toLatin1();
+        if (latin.size() >= crypto_pwhash_STRBYTES || !argon2CostIsSane(encoded) || !sodiumReady())
+            return false;
+        const QByteArray utf8 = password.toUtf8();
+        return crypto_pwhash_str_verify(latin.constData(), utf8.constData(),
+                                        quint64(utf8.size())) == 0;
+    }
     const QStringList parts = encoded.split(QLatin1Char('$'));
     if (parts.size() != 4 || parts.at(0) != QLatin1String(kScheme))
         return false;

@@ -110,6 +110,10 @@ private slots:
                                      << "用户名或密码错误";
         QTest::newRow("empty text") << ""
                                     << "登录失败，请检查用户名和密码";
+        QTest::newRow("name that reorders")
+            << QString::fromUtf8("用户 \u202Eevil\u202C 不存在") << "用户 evil 不存在";
+        QTest::newRow("controls only")
+            << QString::fromUtf8("\u2067\n") << "登录失败，请检查用户名和密码";
     }
 
     void refusals()

@@ -58,6 +58,7 @@ private slots:
     void chosenLimitIsSent();
     void failureKeepsRowsAndEnablesRefresh();
     void timeoutEnablesRefresh();
+    void namesCannotReorderTheTable();
 
 private:
     QTableWidget *table(QWidget *d) { return d->findChild<QTableWidget *>("rankingTable"); }
@@ -288,6 +289,22 @@ void TestRankingDialog::failureKeepsRowsAndEnablesRefresh()
     RELOAD(&dialog);
     QCOMPARE(status(&dialog)->text(), QStringLiteral("加载失败: 排行榜维护中"));
     QCOMPARE(table(&dialog)->rowCount(), 5);
+}
+
+void TestRankingDialog::namesCannotReorderTheTable()
+{
+    peer->enqueue(rankingReply(
+        {QJsonObject{{"username", QString::fromUtf8("\u202Eevil")}, {"total_clicks", 9}},
+         QJsonObject{{"username", QString::fromUtf8("a\u2066b\u2069\u200F\tc\u0085")},
+                     {"total_clicks", 8}},
+         QJsonObject{{"username", QString::fromUtf8("王\u200D五 😀")}, {"total_clicks", 7}}}));
+    RankingDialog dialog(api.get());
+    dialog.show();
+    QTRY_COMPARE(status(&dialog)->text(), QStringLiteral("显示 3 条记录"));
+    QCOMPARE(cell(&dialog, 0, 1), QStringLiteral("evil"));
+    QCOMPARE(cell(&dialog, 1, 1), QStringLiteral("abc"));
+    // Joiners and characters beyond the basic plane are not controls.
+    QCOMPARE(cell(&dialog, 2, 1), QString::fromUtf8("王\u200D五 😀"));
 }
 
 void TestRankingDialog::timeoutEnablesRefresh()

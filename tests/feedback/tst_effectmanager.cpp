@@ -42,6 +42,7 @@ private slots:
     void catalogueAgreesWithTheServer();
     void switchesPersistAcrossRestarts();
     void unknownIdsAreWrittenButNotReloaded();
+    void settingsAreWrittenOnlyForChanges();
     void nothingPlaysWhenSwitchedOffOrWithoutWindow();
     void allEffectsOnOneClickAndCleanUp();
     void symbolFamiliesMoveTheRightWay();
@@ -195,6 +196,48 @@ void TestEffectManager::unknownIdsAreWrittenButNotReloaded()
     QCOMPARE(QSettings().value("effects_enabled/40").toBool(), true);
     EffectManager restarted;
     QVERIFY(!restarted.isEffectEnabled(40));
+}
+
+void TestEffectManager::settingsAreWrittenOnlyForChanges()
+{
+    EffectManager manager;
+    QCOMPARE(manager.settingsWrites(), 0);
+
+    // A flood of owned effects, six classes over and over: one write for all of it.
+    QList<int> flood;
+    for (int i = 0; i < 10000; ++i)
+        flood << 1 + (i % 6) * 7;
+    manager.enableEffects(flood);
+    QCOMPARE(manager.settingsWrites(), 1);
+    QSettings settings;
+    for (int id : {1, 8, 15, 22, 29, 36})
+        QVERIFY2(settings.value(QStringLiteral("effects_enabled/%1").arg(id)).toBool(),
+                 qPrintable(QString::number(id)));
+    QVERIFY(!settings.value("effects_enabled/2").toBool());
+
+    // Nothing new: nothing written.
+    manager.enableEffects(flood);
+    manager.setEffectEnabled(8, true);
+    manager.setEffectEnabled(2, false);
+    manager.enableEffects({});
+    QCOMPARE(manager.settingsWrites(), 1);
+
+    // Switched off by the player, switched on again by the next list.
+    manager.setEffectEnabled(8, false);
+    QCOMPARE(manager.settingsWrites(), 2);
+    QVERIFY(!QSettings().value("effects_enabled/8").toBool());
+    manager.enableEffects(flood);
+    QCOMPARE(manager.settingsWrites(), 3);
+    QVERIFY(QSettings().value("effects_enabled/8").toBool());
+
+    // An id the map does not hold yet is written even when switched off.
+    manager.setEffectEnabled(41, false);
+    QCOMPARE(manager.settingsWrites(), 4);
+    QVERIFY(QSettings().contains("effects_enabled/41"));
+
+    EffectManager restarted;
+    QVERIFY(restarted.isEffectEnabled(36));
+    QVERIFY(!restarted.isEffectEnabled(2));
 }
 
 void TestEffectManager::nothingPlaysWhenSwitchedOffOrWithoutWindow()

@@ -1,6 +1,7 @@
 #include "dialogs/settingsdialog.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectlayer.h"
+#include "feedback/effectmanager.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLayout>
@@ -338,6 +340,64 @@ private slots:
         QVERIFY(settings.value("effects_enabled/5").toBool());
         QVERIFY(settings.value("effects_enabled/39").toBool());
         QVERIFY(!settings.value("effects_enabled/1").toBool());
+    }
+
+    void floodOfOwnedEffectsWritesSettingsOnce()
+    {
+        QJsonArray flood;
+        const QStringList classes{"effect-star",  "effect-rainbow", "effect-snow",
+                                  "effect-crown", "effect-galaxy",  "effect-genesis"};
+        for (int i = 0; i < 10000; ++i)
+            flood.append(QJsonObject{{"css_class", classes.at(i % classes.size())}});
+        for (int total : {5, 6})
+            game->overrides["stats"].enqueue(ScriptedResponse::ok(
+                QJsonObject{{"total_clicks", total}, {"gold", 1}, {"effects", flood}}));
+        window = new MainWindow(auth.get(), client.get());
+        window->show();
+        QTRY_COMPARE(shown("clicksLabel"), QString("5"));
+        auto *effects = window->findChild<EffectManager *>();
+        QVERIFY(effects);
+        QCOMPARE(effects->settingsWrites(), 1);
+        for (const QString &cssClass : classes)
+            QVERIFY(effects->isEffectEnabled(EffectManager::effectIdForClass(cssClass)));
+        QVERIFY(QSettings().value("effects_enabled/39").toBool());
+
+        window->loadUserStats();
+        QTRY_COMPARE(shown("clicksLabel"), QString("6"));
+        QCOMPARE(effects->settingsWrites(), 1);
+    }
+
+    void namesFromTheServerAreShownWithoutControls()
+    {
+        const QString sent = QString::fromUtf8("\u202Eevil\u2066 \u0007x\u2069");
+        game->overrides["stats"].enqueue(
+            ScriptedResponse::ok(QJsonObject{{"total_clicks", 5}, {"username", sent}}));
+        window = new MainWindow(auth.get(), client.get());
+        window->show();
+        QTRY_COMPARE(shown("clicksLabel"), QString("5"));
+        QCOMPARE(shown("usernameLabel"), QString("evil x"));
+        // Kept as sent everywhere but on screen.
+        QCOMPARE(auth->username(), sent);
+    }
+
+    void clickBatchRefusedByARedirectKeepsItsClicks()
+    {
+        ScriptedPeer elsewhere;
+        QVERIFY(elsewhere.listen(QHostAddress("127.0.0.2"), 0));
+        openWindow();
+        game->overrides["click"].enqueue(ScriptedResponse::garbage(
+            "HTTP/1.1 307 Temporary Redirect\r\nLocation: http://127.0.0.2:" +
+            QByteArray::number(elsewhere.serverPort()) +
+            "/api/index.php?action=click\r\nContent-Length: 0\r\n\r\n"));
+        restartSyncTick();
+        click(20);
+        QTRY_COMPARE(toast(), QString("网络离线: 点击将在恢复后同步"));
+        QCOMPARE(window->pendingClickCount(), 20);
+        QCOMPARE(shown("clicksLabel"), QString::number(game->clicks + 20));
+        window->forceSync();
+        QTRY_COMPARE(window->unconfirmedClickCount(), 0);
+        QCOMPARE(batches(), (QList<int>{20, 20}));
+        QCOMPARE(elsewhere.requests.size(), 0);
     }
 
     void bankBalanceFallback()

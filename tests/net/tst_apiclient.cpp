@@ -4,8 +4,11 @@
 #include "support/testenv.h"
 
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QThread>
 #include <QUuid>
@@ -27,6 +30,14 @@ struct Outcome
 };
 
 const QString kToken = QStringLiteral("tok+en/1&2");
+
+// A redirect answer pointing at `location`.
+ScriptedResponse redirect(int status, const QString &location)
+{
+    return ScriptedResponse::garbage("HTTP/1.1 " + QByteArray::number(status) +
+                                     " Redirect\r\nLocation: " + location.toUtf8() +
+                                     "\r\nContent-Length: 0\r\n\r\n");
+}
 
 } // namespace
 
@@ -81,6 +92,25 @@ private:
         Outcome out;
         if (post)
             client->sendClicks(3, record(out));
+        else
+            client->fetchStats(record(out));
+        if (!QTest::qWaitFor([&] { return out.calls > 0; }, 15000))
+            qWarning("no callback");
+        return out;
+    }
+
+    // Sends the request of `action` (logged in) and waits for its callback.
+    Outcome send(const QString &action)
+    {
+        Outcome out;
+        if (action == "login")
+            client->login("alice", "secret", record(out));
+        else if (action == "click")
+            client->sendClicks(9, record(out));
+        else if (action == "exchange")
+            client->exchangeGold(100, record(out));
+        else if (action == "deposit")
+            client->depositToBank(5, record(out));
         else
             client->fetchStats(record(out));
         if (!QTest::qWaitFor([&] { return out.calls > 0; }, 15000))
@@ -581,6 +611,154 @@ private slots:
         QTRY_COMPARE(orphaned.calls, 1);
         QVERIFY(!orphaned.success);
         QCOMPARE(errorSpy->count(), 1);
+    }
+
+    void redirectsToAnotherOriginAreRefused_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("host");
+        QTest::newRow("307 login") << 307 << "login"
+                                   << "127.0.0.2";
+        QTest::newRow("308 login") << 308 << "login"
+                                   << "127.0.0.2";
+        QTest::newRow("307 click") << 307 << "click"
+                                   << "127.0.0.2";
+        QTest::newRow("308 exchange") << 308 << "exchange"
+                                      << "127.0.0.2";
+        QTest::newRow("307 deposit") << 307 << "deposit"
+                                     << "127.0.0.2";
+        QTest::newRow("301 click") << 301 << "click"
+                                   << "127.0.0.2";
+        QTest::newRow("302 stats") << 302 << "stats"
+                                   << "127.0.0.2";
+        QTest::newRow("same host, other port") << 307 << "click"
+                                               << "127.0.0.1";
+    }
+
+    void redirectsToAnotherOriginAreRefused()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, action);
+        QFETCH(QString, host);
+        ScriptedPeer elsewhere;
+        QVERIFY(elsewhere.listen(QHostAddress(host), 0));
+        elsewhere.setFallback(ScriptedResponse::ok(QJsonObject{{"total_clicks", 1}}));
+        const QString target =
+            QStringLiteral("http://%1:%2/api/index.php?action=%3&token=%4")
+                .arg(host)
+                .arg(elsewhere.serverPort())
+                .arg(action, QString::fromLatin1(QUrl::toPercentEncoding(kToken)));
+        peer->setFallback(redirect(status, target));
+        logIn();
+
+        const Outcome out = send(action);
+        QCOMPARE(out.calls, 1);
+        QVERIFY(!out.success);
+        QVERIFY(out.data.isEmpty());
+        // Had the client followed, the other listener would have answered before the callback.
+        QCOMPARE(elsewhere.requests.size(), 0);
+        QCOMPARE(peer->requests.size(), 1);
+        const QString where =
+            host == "127.0.0.1" ? QStringLiteral("http://127.0.0.1:%1").arg(elsewhere.serverPort())
+                                : host;
+        QCOMPARE(out.error,
+                 QStringLiteral("服务器重定向到其他地址 (%1 → %2)").arg(status).arg(where));
+        QVERIFY(!out.error.contains(kToken));
+        QCOMPARE(errorSpy->count(), 1);
+        QCOMPARE(errorSpy->at(0).at(0).toString(), out.error);
+    }
+
+    void sameOriginRedirectIsFollowed()
+    {
+        logIn();
+        peer->setHandler([this](const RecordedRequest &r) {
+            if (r.path == "/api/index.php")
+                return redirect(307, peer->url().replace("index.php", "moved.php") +
+                                         "?action=" + r.action());
+            return ScriptedResponse::ok(QJsonObject{{"total_clicks", 42}});
+        });
+        const Outcome out = send("click");
+        QVERIFY2(out.success, qPrintable(out.error));
+        QCOMPARE(out.data.value("total_clicks").toInt(), 42);
+        QCOMPARE(peer->requests.size(), 2);
+        QCOMPARE(peer->requests[1].path, QByteArray("/api/moved.php"));
+        QCOMPARE(peer->requests[1].method, QByteArray("POST"));
+        QCOMPARE(peer->requests[1].json(), (QJsonObject{{"count", 9}, {"token", kToken}}));
+    }
+
+    void oversizedRepliesAreCutOff_data()
+    {
+        QTest::addColumn<bool>("announced");
+        QTest::addColumn<bool>("post");
+        QTest::newRow("with length, click") << true << true;
+        QTest::newRow("without length, click") << false << true;
+        QTest::newRow("without length, stats") << false << false;
+    }
+
+    void oversizedRepliesAreCutOff()
+    {
+        QFETCH(bool, announced);
+        QFETCH(bool, post);
+        const QByteArray body(ApiClient::kMaxReplyBytes + 1024 * 1024, 'x');
+        QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n";
+        if (announced)
+            head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        else
+            head += "Connection: close\r\n";
+        peer->setFallback(ScriptedResponse::garbage(head + "\r\n" + body));
+        const Outcome out = roundTrip(post);
+        QCOMPARE(out.calls, 1);
+        QVERIFY(!out.success);
+        QCOMPARE(out.error, QString("服务器响应过大 (超过 4 MiB)，请求已中止"));
+        QCOMPARE(errorSpy->count(), 1);
+        QCOMPARE(client->requestsInFlight(), 0);
+    }
+
+    void endlessReplyIsCutOffBeforeTheTimeout()
+    {
+        // A body that never ends: only the bound can stop it before the timeout does.
+        QTcpServer endless;
+        QVERIFY(endless.listen(QHostAddress::LocalHost, 0));
+        QList<QTcpSocket *> streams;
+        connect(&endless, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket *socket = endless.nextPendingConnection();
+            streams << socket;
+            socket->write(
+                "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n");
+            auto *pump = new QTimer(socket);
+            connect(pump, &QTimer::timeout, socket, [socket] {
+                if (socket->bytesToWrite() < 256 * 1024)
+                    socket->write(QByteArray(64 * 1024, 'x'));
+            });
+            pump->start(1);
+        });
+        makeClient(QStringLiteral("http://127.0.0.1:%1/api/index.php").arg(endless.serverPort()));
+        QElapsedTimer timer;
+        timer.start();
+        const Outcome out = roundTrip(false);
+        QCOMPARE(out.error, QString("服务器响应过大 (超过 4 MiB)，请求已中止"));
+        QVERIFY(timer.elapsed() < client->timeout());
+        QCOMPARE(errorSpy->count(), 1);
+    }
+
+    void largeRankingsBelowTheBoundArriveWhole()
+    {
+        QJsonArray rows;
+        for (int i = 0; i < 30000; ++i)
+            rows.append(
+                QJsonObject{{"username", QStringLiteral("player%1").arg(i, 6, 10, QChar('0'))},
+                            {"total_clicks", 100000 - i}});
+        const QByteArray body =
+            QJsonDocument(QJsonObject{{"success", true}, {"data", QJsonObject{{"rankings", rows}}}})
+                .toJson(QJsonDocument::Indented);
+        QVERIFY(body.size() > 2 * 1024 * 1024 && body.size() < ApiClient::kMaxReplyBytes);
+        peer->setFallback(ScriptedResponse::raw(200, "OK", body, "application/json"));
+        Outcome out;
+        client->fetchRanking(200, recordArray(out));
+        QTRY_COMPARE_WITH_TIMEOUT(out.calls, 1, 15000);
+        QVERIFY2(out.success, qPrintable(out.error));
+        QCOMPARE(out.array.size(), 30000);
     }
 
     void loggedInWithAnEmptyTokenStillSendsIt()

@@ -1,4 +1,5 @@
-// The server's HTTPS front in-process: certificate handling, idle connections, command line.
+// The server's HTTPS front in-process: certificate handling, idle connections, replies that
+// come after a password check, command line.
 
 #include "server/apihandler.h"
 #include "server/certificatestore.h"
@@ -11,6 +12,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -130,6 +133,123 @@ private slots:
 
         server.close();
         QCOMPARE(server.port(), quint16(0));
+    }
+
+    void clicksAreAnsweredWhileALoginIsChecked()
+    {
+        GameDatabase db(QStringLiteral("slow-login"));
+        EffectCatalog catalog;
+        QString error;
+        QVERIFY(catalog.loadBuiltIn(&error));
+        QVERIFY(db.open(dir.filePath(QStringLiteral("slow.db")), &error));
+        // A password check far slower than serving a click batch.
+        GameService::Settings settings;
+        settings.passwordCost = {8, 64 * 1024 * 1024};
+        settings.passwordThreads = 1;
+        GameService service(db, catalog, settings);
+        QCOMPARE(service.addUser(QStringLiteral("bob"), QStringLiteral("pw")),
+                 GameService::AddUserResult::Added);
+        const QString token = service.login(QStringLiteral("bob"), QStringLiteral("pw"))
+                                  .data.value("token")
+                                  .toString();
+        QVERIFY(!token.isEmpty());
+        ApiHandler handler(service);
+        GameServer server(handler);
+        QSslConfiguration ssl;
+        QVERIFY(CertificateStore::load(certPath, keyPath, &ssl, &error));
+        QVERIFY2(server.listen(QHostAddress::LocalHost, 0, ssl, &error), qPrintable(error));
+
+        QSslSocket loginSocket;
+        QSslSocket clickSocket;
+        QList<QByteArray> order;
+        for (QSslSocket *socket : {&loginSocket, &clickSocket}) {
+            QSslConfiguration config = socket->sslConfiguration();
+            config.setCaCertificates(QSslCertificate::fromPath(certPath));
+            socket->setSslConfiguration(config);
+            socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.port());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(loginSocket.isEncrypted() && clickSocket.isEncrypted(), 10000);
+        QByteArray loginReply;
+        QByteArray clickReply;
+        connect(&loginSocket, &QIODevice::readyRead, this, [&] {
+            loginReply += loginSocket.readAll();
+            if (loginReply.contains("\"token\""))
+                order << "login";
+        });
+        connect(&clickSocket, &QIODevice::readyRead, this, [&] {
+            clickReply += clickSocket.readAll();
+            if (clickReply.contains("\"credited\""))
+                order << "click";
+        });
+        const auto post = [](QSslSocket &socket, const QByteArray &action,
+                             const QJsonObject &body) {
+            const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
+            socket.write("POST /api/index.php?action=" + action +
+                         " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                         "Content-Length: " +
+                         QByteArray::number(json.size()) + "\r\n\r\n" + json);
+        };
+        post(loginSocket, "login", {{"username", "bob"}, {"password", "pw"}});
+        // Let the server take the login in before the click goes out.
+        QTRY_VERIFY(loginSocket.bytesToWrite() == 0 && loginSocket.encryptedBytesToWrite() == 0);
+        QTest::qWait(100);
+        post(clickSocket, "click", {{"count", 5}, {"token", token}});
+        QTRY_COMPARE_WITH_TIMEOUT(order.size(), 2, 30000);
+        QCOMPARE(order, (QList<QByteArray>{"click", "login"}));
+        QVERIFY(loginReply.startsWith("HTTP/1.1 200"));
+        QVERIFY(clickReply.startsWith("HTTP/1.1 200"));
+    }
+
+    void aClosedConnectionDoesNotGetItsLoginReply()
+    {
+        GameDatabase db(QStringLiteral("gone"));
+        EffectCatalog catalog;
+        QString error;
+        QVERIFY(catalog.loadBuiltIn(&error));
+        QVERIFY(db.open(dir.filePath(QStringLiteral("gone.db")), &error));
+        GameService::Settings settings;
+        settings.passwordCost = {4, 32 * 1024 * 1024};
+        GameService service(db, catalog, settings);
+        QCOMPARE(service.addUser(QStringLiteral("bob"), QStringLiteral("pw")),
+                 GameService::AddUserResult::Added);
+        ApiHandler handler(service);
+        GameServer server(handler);
+        QSslConfiguration ssl;
+        QVERIFY(CertificateStore::load(certPath, keyPath, &ssl, &error));
+        QVERIFY2(server.listen(QHostAddress::LocalHost, 0, ssl, &error), qPrintable(error));
+        // The client hangs up while its password is checked; the late answer must find the
+        // connection gone and do nothing, and the server keeps serving.
+        for (int i = 0; i < 3; ++i) {
+            QSslSocket socket;
+            QSslConfiguration config = socket.sslConfiguration();
+            config.setCaCertificates(QSslCertificate::fromPath(certPath));
+            socket.setSslConfiguration(config);
+            socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.port());
+            QTRY_VERIFY_WITH_TIMEOUT(socket.isEncrypted(), 10000);
+            const QByteArray json = R"({"username": "bob", "password": "pw"})";
+            socket.write("POST /api/index.php?action=login HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                         "Content-Type: application/json\r\nContent-Length: " +
+                         QByteArray::number(json.size()) + "\r\n\r\n" + json);
+            QTRY_COMPARE(socket.bytesToWrite(), 0);
+            QTest::qWait(20);
+            socket.abort();
+        }
+        QTest::qWait(1500);
+        const QString token = service.login(QStringLiteral("bob"), QStringLiteral("pw"))
+                                  .data.value("token")
+                                  .toString();
+        QVERIFY(!token.isEmpty());
+        QSslSocket after;
+        QSslConfiguration config = after.sslConfiguration();
+        config.setCaCertificates(QSslCertificate::fromPath(certPath));
+        after.setSslConfiguration(config);
+        after.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.port());
+        QTRY_VERIFY_WITH_TIMEOUT(after.isEncrypted(), 10000);
+        after.write("GET /api/index.php?action=stats&token=" + token.toLatin1() +
+                    " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QByteArray reply;
+        QTRY_VERIFY_WITH_TIMEOUT((reply += after.readAll()).contains("\"username\""), 10000);
+        QVERIFY(reply.startsWith("HTTP/1.1 200"));
     }
 
     void commandLine_data()

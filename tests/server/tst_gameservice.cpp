@@ -9,11 +9,15 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 const qint64 kStart = 1700000000000; // a fixed "now" for the clock
@@ -27,7 +31,7 @@ class TestGameService : public QObject
 private:
     void makeService(GameService::Settings settings = GameService::Settings())
     {
-        settings.passwordIterations = 1000; // keeps the test fast; the cost is not under test
+        settings.passwordCost = PasswordHasher::kCheapestCost; // the cost is not under test
         service = std::make_unique<GameService>(*db, catalog, settings, [this] { return now; });
     }
 
@@ -164,7 +168,9 @@ private slots:
         QCOMPARE(hashes.size(), 2);
         for (const QString &hash : hashes) {
             QVERIFY(!hash.contains(QLatin1String("hunter2")));
-            QVERIFY(hash.startsWith(QLatin1String("pbkdf2-sha256$1000$")));
+            // New hashes are Argon2id with the configured cost (8 KiB, one pass here).
+            QVERIFY2(hash.startsWith(QLatin1String("$argon2id$v=19$m=8,t=1,p=1$")),
+                     qPrintable(hash));
         }
         QVERIFY(hashes.at(0) != hashes.at(1)); // same password, different salt
     }
@@ -362,7 +368,7 @@ private slots:
     void rankingNeverListsMoreThan200()
     {
         GameService::Settings settings;
-        settings.passwordIterations = 1;
+        settings.passwordCost = PasswordHasher::kCheapestCost;
         makeService(settings);
         for (int i = 0; i < 205; ++i)
             QCOMPARE(service->addUser(QStringLiteral("p%1").arg(i), QStringLiteral("pw")),
@@ -388,7 +394,7 @@ private slots:
 
     void passwordHashesRejectTampering()
     {
-        const QString hash = PasswordHasher::hash(QStringLiteral("pässwörd"), 500);
+        const QString hash = PasswordHasher::pbkdf2Hash(QStringLiteral("pässwörd"), 500);
         QVERIFY(PasswordHasher::verify(QStringLiteral("pässwörd"), hash));
         QVERIFY(!PasswordHasher::verify(QStringLiteral("passwörd"), hash));
         QVERIFY(!PasswordHasher::verify(QString(), hash));
@@ -411,6 +417,198 @@ private slots:
         timer.start();
         PasswordHasher::verify(QStringLiteral("x"), PasswordHasher::hash(QStringLiteral("x")));
         qInfo("default password hash and check: %lld ms", timer.elapsed());
+    }
+
+    void argon2HashesRejectTampering()
+    {
+        const QString hash =
+            PasswordHasher::hash(QStringLiteral("pässwörd"), PasswordHasher::kCheapestCost);
+        QVERIFY2(hash.startsWith(QLatin1String("$argon2id$")), qPrintable(hash));
+        QVERIFY(PasswordHasher::verify(QStringLiteral("pässwörd"), hash));
+        QVERIFY(!PasswordHasher::verify(QStringLiteral("passwörd"), hash));
+        QVERIFY(!PasswordHasher::verify(QString(), hash));
+        QString flipped = hash;
+        flipped[flipped.size() - 2] = flipped.at(flipped.size() - 2) == QLatin1Char('A')
+                                          ? QLatin1Char('B')
+                                          : QLatin1Char('A');
+        // A damaged row asking for a huge cost is refused instead of stalling the server.
+        QString huge = hash;
+        huge.replace(QStringLiteral("m=8,"), QStringLiteral("m=99999999,"));
+        for (const QString &bad : {flipped, huge, hash.left(hash.size() - 10), hash + "x"})
+            QVERIFY2(!PasswordHasher::verify(QStringLiteral("pässwörd"), bad), qPrintable(bad));
+
+        QVERIFY(!PasswordHasher::needsRehash(hash, PasswordHasher::kCheapestCost));
+        QVERIFY(PasswordHasher::needsRehash(hash, PasswordHasher::kDefaultCost));
+        QVERIFY(PasswordHasher::needsRehash(PasswordHasher::pbkdf2Hash(QStringLiteral("x"), 10),
+                                            PasswordHasher::kCheapestCost));
+    }
+
+    void oldPbkdf2AccountsAreUpgradedAtLogin()
+    {
+        QCOMPARE(service->addUser(QStringLiteral("old"), QStringLiteral("placeholder")),
+                 GameService::AddUserResult::Added);
+        const QString oldHash = PasswordHasher::pbkdf2Hash(QStringLiteral("timer"), 1000);
+        const auto storedHash = [this] {
+            QSqlQuery query(db->connection());
+            query.exec(QStringLiteral("SELECT password_hash FROM users WHERE username = 'old'"));
+            return query.next() ? query.value(0).toString() : QString();
+        };
+        {
+            QSqlQuery query(db->connection());
+            query.prepare(QStringLiteral("UPDATE users SET password_hash = ? WHERE username = ?"));
+            query.addBindValue(oldHash);
+            query.addBindValue(QStringLiteral("old"));
+            QVERIFY(query.exec());
+        }
+        // A wrong password upgrades nothing.
+        QCOMPARE(service->login(QStringLiteral("old"), QStringLiteral("timex")).status,
+                 ServiceResult::Status::Refused);
+        QCOMPARE(storedHash(), oldHash);
+
+        QCOMPARE(service->login(QStringLiteral("old"), QStringLiteral("timer")).status,
+                 ServiceResult::Status::Ok);
+        const QString upgraded = storedHash();
+        QVERIFY2(upgraded.startsWith(QLatin1String("$argon2id$")), qPrintable(upgraded));
+        QVERIFY(!upgraded.contains(QLatin1String("timer")));
+        // The new hash carries the account from now on, and is not replaced again.
+        QCOMPARE(service->login(QStringLiteral("old"), QStringLiteral("timer")).status,
+                 ServiceResult::Status::Ok);
+        QCOMPARE(storedHash(), upgraded);
+        QCOMPARE(service->login(QStringLiteral("old"), QStringLiteral("timex")).status,
+                 ServiceResult::Status::Refused);
+    }
+
+    void loginsInFlightStillCountTowardsTheLock()
+    {
+        service->addUser(QStringLiteral("bob"), QStringLiteral("pw"));
+        QStringList answers;
+        // Six guesses and then the right password, all sent before any check has finished.
+        for (int i = 0; i < 7; ++i) {
+            service->loginAsync(
+                QStringLiteral("bob"), i < 6 ? QStringLiteral("guess") : QStringLiteral("pw"),
+                [&answers](const ServiceResult &result) {
+                    answers << (result.status == ServiceResult::Status::Ok ? QStringLiteral("ok")
+                                                                           : result.message);
+                });
+        }
+        QVERIFY(answers.isEmpty()); // never answered from inside the call
+        bool amyAnswered = false;
+        service->addUser(QStringLiteral("amy"), QStringLiteral("pw"));
+        service->loginAsync(QStringLiteral("amy"), QStringLiteral("pw"),
+                            [&amyAnswered](const ServiceResult &result) {
+                                amyAnswered = result.status == ServiceResult::Status::Ok;
+                            });
+        QTRY_COMPARE(answers.size(), 7);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(answers.at(i), QStringLiteral("用户名或密码错误"));
+        QVERIFY2(answers.at(5).contains(QStringLiteral("次数过多")), qPrintable(answers.at(5)));
+        QVERIFY2(answers.at(6).contains(QStringLiteral("次数过多")), qPrintable(answers.at(6)));
+        QTRY_VERIFY(amyAnswered);
+    }
+
+    void requestIdsApplyAnActionOnce()
+    {
+        const qint64 bob = addAndLogin(QStringLiteral("bob"));
+        earnClicks(bob, 4000);
+        const QString id = QStringLiteral("0b7f3c2e-5a4d-4e61-9a0f-2d8c1e6b7a90");
+        const ServiceResult first = service->exchange(bob, 3300, id);
+        QCOMPARE(first.status, ServiceResult::Status::Ok);
+        const ServiceResult again = service->exchange(bob, 3300, id);
+        QCOMPARE(again.status, ServiceResult::Status::Ok);
+        QCOMPARE(again.data, first.data);
+        QCOMPARE(stats(bob).value(QStringLiteral("total_clicks")).toInteger(), 700);
+        QCOMPARE(stats(bob).value(QStringLiteral("gold")).toInteger(), 33);
+
+        // The same id with another amount or for another action changes nothing.
+        for (const ServiceResult &reuse :
+             {service->exchange(bob, 400, id), service->deposit(bob, 3300, id),
+              service->buyEffect(bob, 3, id)}) {
+            QCOMPARE(reuse.status, ServiceResult::Status::Conflict);
+            QVERIFY2(reuse.message.contains(QStringLiteral("request_id")),
+                     qPrintable(reuse.message));
+        }
+        QCOMPARE(stats(bob).value(QStringLiteral("total_clicks")).toInteger(), 700);
+        QCOMPARE(stats(bob).value(QStringLiteral("gold")).toInteger(), 33);
+
+        QCOMPARE(service->deposit(bob, 50, QStringLiteral("d1")).status, ServiceResult::Status::Ok);
+        QCOMPARE(service->deposit(bob, 50, QStringLiteral("d1")).status, ServiceResult::Status::Ok);
+        QCOMPARE(service->buyEffect(bob, 3, QStringLiteral("b1")).status,
+                 ServiceResult::Status::Ok);
+        QCOMPARE(
+            service->buyEffect(bob, 3, QStringLiteral("b1")).data.value("new_gold").toInteger(), 3);
+        QJsonObject figures = stats(bob);
+        QCOMPARE(figures.value(QStringLiteral("total_clicks")).toInteger(), 650);
+        QCOMPARE(figures.value(QStringLiteral("balance")).toDouble(), 500.0);
+        QCOMPARE(figures.value(QStringLiteral("gold")).toInteger(), 3);
+
+        // A refusal is the answer too: the repeat stays refused once the clicks would suffice.
+        const ServiceResult refused = service->exchange(bob, 5000, QStringLiteral("big"));
+        QCOMPARE(refused.status, ServiceResult::Status::Refused);
+        earnClicks(bob, 5000);
+        const ServiceResult refusedAgain = service->exchange(bob, 5000, QStringLiteral("big"));
+        QCOMPARE(refusedAgain.status, ServiceResult::Status::Refused);
+        QCOMPARE(refusedAgain.message, refused.message);
+        QCOMPARE(stats(bob).value(QStringLiteral("total_clicks")).toInteger(), 5650);
+
+        // Replies are kept for a day at least; a stale id is then a new request.
+        now += kDay - 60000;
+        QCOMPARE(service->exchange(bob, 3300, id).data, first.data);
+        QCOMPARE(stats(bob).value(QStringLiteral("total_clicks")).toInteger(), 5650);
+        now += 2 * kDay;
+        QCOMPARE(service->deposit(bob, 10, QStringLiteral("d2")).status, ServiceResult::Status::Ok);
+        QCOMPARE(service->exchange(bob, 3300, id).status, ServiceResult::Status::Ok);
+        QCOMPARE(stats(bob).value(QStringLiteral("total_clicks")).toInteger(), 5650 - 10 - 3300);
+
+        // Ids belong to one account; without an id every request counts, as before.
+        const qint64 amy = addAndLogin(QStringLiteral("amy"));
+        earnClicks(amy, 300);
+        QCOMPARE(service->deposit(amy, 50, QStringLiteral("d1")).status, ServiceResult::Status::Ok);
+        QCOMPARE(service->deposit(amy, 50).status, ServiceResult::Status::Ok);
+        QCOMPARE(service->deposit(amy, 50).status, ServiceResult::Status::Ok);
+        QCOMPARE(stats(amy).value(QStringLiteral("total_clicks")).toInteger(), 150);
+    }
+
+    void racingRepeatsFromTwoConnectionsApplyOnce()
+    {
+        const qint64 bob = addAndLogin(QStringLiteral("bob"));
+        earnClicks(bob, 3000);
+        const QString path = dir->filePath(QStringLiteral("server.db"));
+        const int kRequests = 40;
+        // Two connections to one file, as two server processes would have, send the same
+        // requests at the same moment; the write lock decides who applies and who repeats.
+        std::atomic<int> ready{0};
+        QList<QJsonObject> replies[2];
+        const auto racer = [&](int which) {
+            GameDatabase own(QStringLiteral("racer%1").arg(which));
+            QString error;
+            if (!own.open(path, &error))
+                return;
+            GameService::Settings settings;
+            settings.passwordCost = PasswordHasher::kCheapestCost;
+            GameService racing(own, catalog, settings);
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            for (int i = 0; i < kRequests; ++i) {
+                const ServiceResult result =
+                    racing.deposit(bob, 10, QStringLiteral("race-%1").arg(i));
+                replies[which] << (result.status == ServiceResult::Status::Ok ? result.data
+                                                                              : QJsonObject());
+            }
+        };
+        std::thread one(racer, 0);
+        std::thread two(racer, 1);
+        one.join();
+        two.join();
+        QCOMPARE(replies[0].size(), kRequests);
+        QCOMPARE(replies[1].size(), kRequests);
+        for (int i = 0; i < kRequests; ++i) {
+            QVERIFY(!replies[0].at(i).isEmpty());
+            QCOMPARE(replies[0].at(i), replies[1].at(i));
+        }
+        const QJsonObject figures = stats(bob);
+        QCOMPARE(figures.value(QStringLiteral("total_clicks")).toInteger(), 3000 - kRequests * 10);
+        QCOMPARE(figures.value(QStringLiteral("balance")).toDouble(), kRequests * 100.0);
     }
 
     void catalogueDocumentsAreChecked_data()
@@ -452,6 +650,37 @@ private slots:
         QSqlQuery mode(db->connection());
         QVERIFY(mode.exec(QStringLiteral("PRAGMA journal_mode")) && mode.next());
         QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
+    }
+
+    void aFailedWriteLogsSqlitesText()
+    {
+        const qint64 user = addAndLogin(QStringLiteral("dana"));
+        QVERIFY(user > 0);
+        // Another process holds the write lock, and this one gives up at once.
+        QSqlQuery(db->connection()).exec(QStringLiteral("PRAGMA busy_timeout=0"));
+        const QString other = QStringLiteral("lock-holder");
+        {
+            QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), other);
+            holder.setDatabaseName(dir->filePath(QStringLiteral("server.db")));
+            QVERIFY(holder.open());
+            QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN IMMEDIATE")));
+
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral(
+                                     "^storage failure while starting the click transaction: "
+                                     "database is locked$")));
+            now += 10000;
+            const ServiceResult result = service->click(user, 5);
+            QCOMPARE(result.status, ServiceResult::Status::Failed);
+            // The same failure again within the second: refused as well, but not logged again.
+            QTest::failOnWarning(QRegularExpression(QStringLiteral("storage failure")));
+            QCOMPARE(service->click(user, 5).status, ServiceResult::Status::Failed);
+            QSqlQuery(holder).exec(QStringLiteral("ROLLBACK"));
+            holder.close();
+        }
+        QSqlDatabase::removeDatabase(other);
+        now += 10000;
+        QCOMPARE(service->click(user, 5).status, ServiceResult::Status::Ok);
     }
 };
 

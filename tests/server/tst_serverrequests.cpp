@@ -1,5 +1,6 @@
 // The reference server at the HTTP level, with hand-made requests over TLS: malformed requests,
-// sessions, body limits, keep-alive and the certificate it makes.
+// sessions, body limits, keep-alive, actions sent again with a request id and the certificate it
+// makes.
 
 #include "bench/common/referenceserver.h"
 #include "support/testenv.h"
@@ -11,6 +12,9 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
+
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -221,6 +225,19 @@ private slots:
         QTest::newRow("effect id as text")
             << QByteArray("POST") << QByteArray("/api/index.php?action=buy_effect")
             << QByteArray(R"({"effect_id": "1", "token": "$T"})");
+        QTest::newRow("request id a number")
+            << QByteArray("POST") << QByteArray("/api/index.php?action=exchange")
+            << QByteArray(R"({"clicks_to_exchange": 100, "request_id": 7, "token": "$T"})");
+        QTest::newRow("request id null")
+            << QByteArray("POST") << QByteArray("/api/index.php?action=deposit")
+            << QByteArray(R"({"clicks_amount": 1, "request_id": null, "token": "$T"})");
+        QTest::newRow("request id empty")
+            << QByteArray("POST") << QByteArray("/api/index.php?action=buy_effect")
+            << QByteArray(R"({"effect_id": 1, "request_id": "", "token": "$T"})");
+        QTest::newRow("request id too long")
+            << QByteArray("POST") << QByteArray("/api/index.php?action=deposit")
+            << QByteArray(R"({"clicks_amount": 1, "request_id": ")" + QByteArray(65, 'a') +
+                          R"(", "token": "$T"})");
         QTest::newRow("token a number")
             << QByteArray("POST") << click << QByteArray(R"({"count": 5, "token": 12345})");
         QTest::newRow("password a number")
@@ -436,6 +453,87 @@ private slots:
                      total);
         }
         QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    }
+
+    void anActionWithARequestIdIsAppliedOnce()
+    {
+        QCOMPARE(post("click", {{"count", 2000}, {"token", token}}).status, 200);
+        const ReferenceServer::Account before = server.account(QStringLiteral("alice"));
+        const QJsonObject exchange{{"clicks_to_exchange", 300},
+                                   {"request_id", "7d4f8a52-1c3b-4e9a-b6d2-0f5e8c7a9b13"},
+                                   {"token", token}};
+        const HttpReply first = post("exchange", exchange);
+        QCOMPARE(first.status, 200);
+        QCOMPARE(first.envelope.value("success"), QJsonValue(true));
+        const HttpReply repeat = post("exchange", exchange);
+        QCOMPARE(repeat.status, 200);
+        QCOMPARE(repeat.envelope, first.envelope);
+        ReferenceServer::Account after = server.account(QStringLiteral("alice"));
+        QCOMPARE(after.clicks, before.clicks - 300);
+        QCOMPARE(after.gold, before.gold + 3);
+
+        // The id again with another amount: 409, a message to show, nothing applied.
+        QJsonObject other = exchange;
+        other.insert("clicks_to_exchange", 400);
+        const HttpReply reused = post("exchange", other);
+        QCOMPARE(reused.status, 409);
+        QVERIFY2(reused.isFailureEnvelope(), reused.body.constData());
+        QVERIFY2(reused.message().contains(QStringLiteral("未执行")), reused.body.constData());
+        after = server.account(QStringLiteral("alice"));
+        QCOMPARE(after.clicks, before.clicks - 300);
+        QCOMPARE(after.gold, before.gold + 3);
+
+        // Many copies of one deposit at once, on connections of their own: one is applied,
+        // every copy gets its reply.
+        const QByteArray deposit = formRequest(
+            "POST", "/api/index.php?action=deposit",
+            QJsonDocument(
+                QJsonObject{{"clicks_amount", 25}, {"request_id", "dep-at-once"}, {"token", token}})
+                .toJson());
+        std::vector<std::unique_ptr<QSslSocket>> sockets;
+        for (int i = 0; i < 8; ++i) {
+            sockets.push_back(std::make_unique<QSslSocket>());
+            QVERIFY(connectTo(*sockets.back()));
+        }
+        for (auto &socket : sockets)
+            socket->write(deposit);
+        QList<QJsonObject> replies;
+        for (auto &socket : sockets) {
+            buffered.clear();
+            const HttpReply reply = readReply(*socket);
+            QCOMPARE(reply.status, 200);
+            replies << reply.envelope;
+        }
+        for (const QJsonObject &reply : replies)
+            QCOMPARE(reply, replies.first());
+        after = server.account(QStringLiteral("alice"));
+        QCOMPARE(after.clicks, before.clicks - 325);
+        QCOMPARE(after.bankBalance, before.bankBalance + 250);
+
+        // And without an id, as before, each request counts.
+        const QJsonObject plain{{"clicks_amount", 5}, {"token", token}};
+        QCOMPARE(post("deposit", plain).status, 200);
+        QCOMPARE(post("deposit", plain).status, 200);
+        QCOMPARE(server.account(QStringLiteral("alice")).clicks, before.clicks - 335);
+    }
+
+    void repliesKeepTheOrderOfPipelinedRequests()
+    {
+        // A login, answered after its password check, and a click batch right behind it on the
+        // same connection: the replies come in the order of the requests.
+        QSslSocket socket;
+        QVERIFY(connectTo(socket));
+        socket.write(formRequest("POST", "/api/index.php?action=login",
+                                 R"({"username": "alice", "password": "wonder-land"})") +
+                     formRequest("POST", "/api/index.php?action=click",
+                                 "{\"count\": 1, \"token\": \"" + token.toLatin1() + "\"}"));
+        const HttpReply login = readReply(socket);
+        QCOMPARE(login.status, 200);
+        QVERIFY2(login.envelope.value("data").toObject().contains("token"), login.body.constData());
+        const HttpReply click = readReply(socket);
+        QCOMPARE(click.status, 200);
+        QVERIFY2(click.envelope.value("data").toObject().contains("credited"),
+                 click.body.constData());
     }
 
     void certificateVerifiesForLoopbackNames()
