@@ -1,12 +1,12 @@
 #include "application.h"
 
 #include "app/settingskeys.h"
+#include "common/signalwatcher.h"
 #include "dialogs/logindialog.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "net/clickoutbox.h"
-#include "server/signalwatcher.h"
 
 #include <QApplication>
 #include <QFile>

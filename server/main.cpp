@@ -2,13 +2,13 @@
 
 #include "apihandler.h"
 #include "certificatestore.h"
+#include "common/signalwatcher.h"
 #include "datafolder.h"
 #include "effectcatalog.h"
 #include "gamedatabase.h"
 #include "gameserver.h"
 #include "gameservice.h"
 #include "serveroptions.h"
-#include "signalwatcher.h"
 
 #include <QCoreApplication>
 #include <QDir>

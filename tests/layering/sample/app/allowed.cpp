@@ -1,0 +1,2 @@
+// Allowed: the client uses common/.
+#include "common/signalwatcher.h"

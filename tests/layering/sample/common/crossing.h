@@ -1,0 +1,2 @@
+// Shared code that depends on one side.
+#include "app/application.h"
