@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -17,7 +18,6 @@
 #include <QUuid>
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -44,9 +44,11 @@ bool gotNoReply(QNetworkReply *reply)
            (reply->error() == QNetworkReply::RemoteHostClosedError && status == 0);
 }
 
+Q_LOGGING_CATEGORY(lcNet, "taptempest.net")
+
 void warn(const QString &line)
 {
-    std::fprintf(stderr, "taptempest: %s\n", qPrintable(line));
+    qCWarning(lcNet).noquote() << line;
 }
 
 bool isUsableUrl(const QString &text)

@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTextStream>
@@ -36,9 +37,12 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
+// Start-up failures and refusals; what scripts read comes through say() on stdout.
+Q_LOGGING_CATEGORY(lcServer, "taptempest.server")
+
 void complain(const QString &line)
 {
-    std::fprintf(stderr, "taptempest-server: %s\n", qPrintable(line));
+    qCWarning(lcServer).noquote() << line;
 }
 
 QString hostForUrl(const QHostAddress &address)
@@ -93,7 +97,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("TapTempest"));
     QCoreApplication::setApplicationName(QStringLiteral("taptempest-server"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAPTEMPEST_VERSION));
 
     ServerOptions options;
     switch (options.parse(QCoreApplication::arguments())) {
@@ -101,7 +105,7 @@ int main(int argc, char **argv)
         say(options.helpText());
         return Ok;
     case ServerOptions::Outcome::ShowVersion:
-        say(QStringLiteral("taptempest-server 1.0.0"));
+        say(QStringLiteral("taptempest-server %1").arg(QCoreApplication::applicationVersion()));
         return Ok;
     case ServerOptions::Outcome::Error:
         complain(options.errorText());

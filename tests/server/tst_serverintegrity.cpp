@@ -1,9 +1,9 @@
 // The reference server keeps every acknowledged click: under concurrent load on one account,
 // across a clean restart and across a crash.
 
+#include "bench/common/referenceserver.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
-#include "bench/common/referenceserver.h"
 #include "support/testenv.h"
 
 #include <QFile>
@@ -341,6 +341,33 @@ private slots:
         servers[1 - loser]->terminate();
         QVERIFY(servers[1 - loser]->waitForFinished(10000));
         QCOMPARE(servers[1 - loser]->exitCode(), 0);
+    }
+
+    // The version is the project's. Refusals go through the "taptempest.server" category, which
+    // an operator can silence; standard output keeps only what scripts read.
+    void commandLineVersionAndMessages()
+    {
+        QProcess version;
+        version.start(ReferenceServer::binaryPath(), {"--version"});
+        QVERIFY(version.waitForFinished(30000));
+        QCOMPARE(version.exitCode(), 0);
+        QCOMPARE(QString::fromLocal8Bit(version.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("taptempest-server " TAPTEMPEST_VERSION));
+
+        const Exit refused = runServer({"--port", "http"});
+        QCOMPARE(refused.code, 64);
+        QVERIFY2(refused.errors.contains("taptempest.server: --port needs a number"),
+                 qPrintable(refused.errors));
+
+        QProcess quiet;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_LOGGING_RULES", "taptempest.server.warning=false");
+        quiet.setProcessEnvironment(env);
+        quiet.start(ReferenceServer::binaryPath(), {"--port", "http"});
+        QVERIFY(quiet.waitForFinished(30000));
+        QCOMPARE(quiet.exitCode(), 64);
+        QCOMPARE(quiet.readAllStandardError(), QByteArray());
+        QCOMPARE(quiet.readAllStandardOutput(), QByteArray());
     }
 
     void startUpSaysWhatIsWrong_data()
