@@ -273,48 +273,19 @@ QNetworkReply *ApiClient::sendPostRequest(const QString &action, const QJsonObje
     query.addQueryItem(QStringLiteral("action"), action);
     url.setQuery(query);
 
+    Outgoing out;
+    out.isPost = true;
+    out.isClicks = action == QLatin1String("click");
     QJsonObject body = data;
-    const QString token = hasSession() ? authManager->token() : QString();
+    out.token = hasSession() ? authManager->token() : QString();
     if (hasSession())
-        body.insert("token", token);
-    const QByteArray bytes = QJsonDocument(body).toJson();
+        body.insert("token", out.token);
+    out.body = QJsonDocument(body).toJson();
 
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    request.setHeader(QNetworkRequest::ContentLengthHeader, bytes.size());
-    return issuePost(request, bytes, token, action == QLatin1String("click"), resends,
-                     std::move(callback));
-}
-
-QNetworkReply *ApiClient::issuePost(const QNetworkRequest &request, const QByteArray &bytes,
-                                    const QString &token, bool isClicks, int resends,
-                                    ApiCallback callback)
-{
-    QNetworkReply *reply = manager.post(request, bytes);
-    reply->setProperty(kTokenProperty, token);
-    ++inFlight;
-    if (isClicks) {
-        reply->setProperty(kClickProperty, true);
-        ++clicksInFlight;
-    }
-    armTimeout(reply);
-    limitReplySize(reply);
-    connect(
-        reply, &QNetworkReply::finished, this,
-        [this, reply, request, bytes, token, isClicks, resends, callback = std::move(callback)]() {
-            if (resends > 0 && gotNoReply(reply)) {
-                // The same bytes again: a server that knows the request id answers the
-                // repeat with the outcome of the first.
-                --inFlight;
-                if (isClicks)
-                    --clicksInFlight;
-                reply->deleteLater();
-                issuePost(request, bytes, token, isClicks, resends - 1, callback);
-                return;
-            }
-            handleResponse(reply, callback);
-        });
-    return reply;
+    out.request = QNetworkRequest(url);
+    out.request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    out.request.setHeader(QNetworkRequest::ContentLengthHeader, out.body.size());
+    return dispatch(out, resends, std::move(callback));
 }
 
 void ApiClient::sendGetRequest(const QString &action, const QJsonObject &params,
@@ -325,25 +296,48 @@ void ApiClient::sendGetRequest(const QString &action, const QJsonObject &params,
         return QString::fromLatin1(QUrl::toPercentEncoding(key, "/") + '=' +
                                    QUrl::toPercentEncoding(value, "/"));
     };
+    Outgoing out;
     QStringList items;
     items << item(QStringLiteral("action"), action);
-    const QString token = hasSession() ? authManager->token() : QString();
+    out.token = hasSession() ? authManager->token() : QString();
     if (hasSession())
-        items << item(QStringLiteral("token"), token);
+        items << item(QStringLiteral("token"), out.token);
     for (auto it = params.begin(); it != params.end(); ++it)
         items << item(it.key(), queryValue(it.value()));
 
     QUrl url(baseUrl);
     url.setQuery(items.join(QLatin1Char('&')), QUrl::StrictMode);
+    out.request = QNetworkRequest(url);
+    dispatch(out, 0, std::move(callback));
+}
 
-    QNetworkReply *reply = manager.get(QNetworkRequest(url));
-    reply->setProperty(kTokenProperty, token);
+QNetworkReply *ApiClient::dispatch(const Outgoing &out, int resends, ApiCallback callback)
+{
+    QNetworkReply *reply =
+        out.isPost ? manager.post(out.request, out.body) : manager.get(out.request);
+    reply->setProperty(kTokenProperty, out.token);
     ++inFlight;
+    if (out.isClicks) {
+        reply->setProperty(kClickProperty, true);
+        ++clicksInFlight;
+    }
     armTimeout(reply);
     limitReplySize(reply);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, callback = std::move(callback)]() {
-        handleGetResponse(reply, callback);
-    });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, out, resends, callback = std::move(callback)]() {
+                if (resends > 0 && gotNoReply(reply)) {
+                    // The same bytes again: a server that knows the request id answers the
+                    // repeat with the outcome of the first.
+                    --inFlight;
+                    if (out.isClicks)
+                        --clicksInFlight;
+                    reply->deleteLater();
+                    dispatch(out, resends - 1, callback);
+                    return;
+                }
+                finishReply(reply, callback, out.isPost);
+            });
+    return reply;
 }
 
 void ApiClient::armTimeout(QNetworkReply *reply)
@@ -381,16 +375,6 @@ QString ApiClient::redirectRefusal(QNetworkReply *reply, int status)
         where = target.toString(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery |
                                 QUrl::RemoveFragment);
     return QStringLiteral("服务器重定向到其他地址 (%1 → %2)").arg(status).arg(where);
-}
-
-void ApiClient::handleResponse(QNetworkReply *reply, ApiCallback callback)
-{
-    finishReply(reply, callback, true);
-}
-
-void ApiClient::handleGetResponse(QNetworkReply *reply, ApiCallback callback)
-{
-    finishReply(reply, callback, false);
 }
 
 void ApiClient::finishReply(QNetworkReply *reply, const ApiCallback &callback, bool isPost)

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QObject>
 #include <QString>
 
@@ -10,7 +11,6 @@
 
 class AuthManager;
 class QNetworkReply;
-class QNetworkRequest;
 
 using ApiCallback =
     std::function<void(bool success, const QJsonObject &data, const QString &error)>;
@@ -85,12 +85,17 @@ signals:
 private:
     QNetworkReply *sendPostRequest(const QString &action, const QJsonObject &data,
                                    ApiCallback callback, int resends = 0);
-    QNetworkReply *issuePost(const QNetworkRequest &request, const QByteArray &bytes,
-                             const QString &token, bool isClicks, int resends,
-                             ApiCallback callback);
     void sendGetRequest(const QString &action, const QJsonObject &params, ApiCallback callback);
-    void handleResponse(QNetworkReply *reply, ApiCallback callback);
-    void handleGetResponse(QNetworkReply *reply, ApiCallback callback);
+    // One request as built by the two above; sent again `resends` times while no reply comes.
+    struct Outgoing
+    {
+        QNetworkRequest request;
+        QByteArray body;
+        QString token;
+        bool isPost = false;
+        bool isClicks = false;
+    };
+    QNetworkReply *dispatch(const Outgoing &out, int resends, ApiCallback callback);
     void finishReply(QNetworkReply *reply, const ApiCallback &callback, bool isPost);
     void armTimeout(QNetworkReply *reply);
     void limitReplySize(QNetworkReply *reply);
