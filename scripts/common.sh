@@ -35,6 +35,7 @@ tt_install_packages() {
   "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# tt_build [target...]: configures once, then builds the targets named, or everything.
 tt_build() {
   local launcher=()
   if command -v ccache >/dev/null 2>&1; then
@@ -43,5 +44,9 @@ tt_build() {
   if [ ! -f "$TT_BUILD/CMakeCache.txt" ]; then
     cmake -S "$TT_ROOT" -B "$TT_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
   fi
-  cmake --build "$TT_BUILD" --parallel "$(nproc)"
+  local targets=()
+  if [ $# -gt 0 ]; then
+    targets=(--target "$@")
+  fi
+  cmake --build "$TT_BUILD" "${targets[@]}" --parallel "$(nproc)"
 }
