@@ -50,6 +50,19 @@ ModalScript::Action logInAs(const QString &user)
     return windowlookup::logIn(user, "pw");
 }
 
+// 300 ms after the window shows: `clicks` presses of the big button, then the player closes it.
+std::function<void(MainWindow *)> clickThenClose(int clicks)
+{
+    return [clicks](MainWindow *window) {
+        QTimer::singleShot(300, window, [window, clicks] {
+            auto *button = window->findChild<QPushButton *>("clickButton");
+            for (int i = 0; i < clicks; ++i)
+                QTest::mouseClick(button, Qt::LeftButton);
+            window->close();
+        });
+    };
+}
+
 } // namespace
 
 using windowlookup::buttonWithText;
@@ -276,14 +289,7 @@ private slots:
                 peer->releaseHeld(ScriptedResponse::ok(QJsonObject{{"total_clicks", 5}}));
             });
         });
-        whenMainWindowShown([](MainWindow *window) {
-            QTimer::singleShot(300, window, [window] {
-                auto *button = window->findChild<QPushButton *>("clickButton");
-                for (int i = 0; i < 5; ++i)
-                    QTest::mouseClick(button, Qt::LeftButton);
-                window->close();
-            });
-        });
+        whenMainWindowShown(clickThenClose(5));
         QCOMPARE(Application::exec(*qApp), 0);
         QVERIFY(answered);
         QCOMPARE(peer->requestsFor("click").size(), 1);
@@ -357,14 +363,7 @@ private slots:
         const QString offline =
             QStringLiteral("http://127.0.0.1:%1/api/index.php").arg(ScriptedPeer::closedPort());
         qputenv("TAPTEMPEST_SERVER_URL", offline.toUtf8());
-        whenMainWindowShown([](MainWindow *window) {
-            QTimer::singleShot(300, window, [window] {
-                auto *button = window->findChild<QPushButton *>("clickButton");
-                for (int i = 0; i < 4; ++i)
-                    QTest::mouseClick(button, Qt::LeftButton);
-                window->close();
-            });
-        });
+        whenMainWindowShown(clickThenClose(4));
         QCOMPARE(Application::exec(*qApp), 0);
         ClickOutbox outbox(offline, ClickOutbox::accountKey(QString(), "alice"));
         QCOMPARE(outbox.inherited().size(), 1);

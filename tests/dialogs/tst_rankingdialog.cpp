@@ -42,7 +42,7 @@ ScriptedResponse rankingReply(const QJsonArray &rows)
             return;                                                                                \
     } while (false)
 
-class TestRankingDialog : public QObject
+class TestRankingDialog : public QObject, private ScriptedClient // peer, auth and api
 {
     Q_OBJECT
 
@@ -87,20 +87,16 @@ private:
         QVERIFY(peer->requests.size() > before);
     }
 
-    ScriptedClient client;
-    std::unique_ptr<ScriptedPeer> &peer = client.peer;
-    std::unique_ptr<AuthManager> &auth = client.auth;
-    std::unique_ptr<ApiClient> &api = client.api;
 };
 
 void TestRankingDialog::init()
 {
-    QVERIFY(client.start());
+    QVERIFY(ScriptedClient::start());
 }
 
 void TestRankingDialog::cleanup()
 {
-    client.stop();
+    ScriptedClient::stop();
 }
 
 void TestRankingDialog::showsRowsWithRanksAndMedals()

@@ -92,7 +92,7 @@ struct Outcome
 
 } // namespace
 
-class TestShopDialog : public QObject
+class TestShopDialog : public QObject, private ScriptedClient // peer, auth and api
 {
     Q_OBJECT
 
@@ -134,20 +134,16 @@ private:
         return dialog;
     }
 
-    ScriptedClient client;
-    std::unique_ptr<ScriptedPeer> &peer = client.peer;
-    std::unique_ptr<AuthManager> &auth = client.auth;
-    std::unique_ptr<ApiClient> &api = client.api;
 };
 
 void TestShopDialog::init()
 {
-    QVERIFY(client.start());
+    QVERIFY(ScriptedClient::start());
 }
 
 void TestShopDialog::cleanup()
 {
-    client.stop();
+    ScriptedClient::stop();
 }
 
 void TestShopDialog::listsServerEffectsMarkingOwned()

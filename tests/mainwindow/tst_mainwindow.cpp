@@ -79,15 +79,13 @@ struct FakeGame
 
 } // namespace
 
-class TestMainWindow : public QObject
+// The scripted peer, session store and client come from ScriptedClient.
+class TestMainWindow : public QObject, private ScriptedClient
 {
     Q_OBJECT
 
 private:
-    ScriptedClient session;
-    std::unique_ptr<ScriptedPeer> &peer = session.peer;
-    std::unique_ptr<AuthManager> &auth = session.auth;
-    std::unique_ptr<ApiClient> &client = session.api;
+    std::unique_ptr<ApiClient> &client = api;
     std::unique_ptr<FakeGame> game;
     QPointer<MainWindow> window;
 
@@ -179,7 +177,7 @@ private slots:
     void init()
     {
         game = std::make_unique<FakeGame>();
-        QVERIFY(session.start());
+        QVERIFY(ScriptedClient::start());
         peer->setHandler([this](const RecordedRequest &r) { return game->handle(r); });
         auth->handleLoginResponse(QJsonObject{{"username", "alice"}, {"token", "tok"}});
     }
@@ -187,7 +185,7 @@ private slots:
     void cleanup()
     {
         delete window;
-        session.stop();
+        ScriptedClient::stop();
     }
 
     void freshWindow()

@@ -45,16 +45,14 @@ ScriptedResponse redirect(int status, const QString &location)
 
 } // namespace
 
-class TestApiClient : public QObject
+class TestApiClient : public QObject, private ScriptedClient // peer, auth and api
 {
     Q_OBJECT
 
-private:
-    ScriptedClient session;
-    std::unique_ptr<ScriptedPeer> &peer = session.peer;
-    std::unique_ptr<AuthManager> &auth = session.auth;
-    std::unique_ptr<ApiClient> &client = session.api;
     std::unique_ptr<QSignalSpy> errorSpy;
+    std::unique_ptr<ApiClient> &client = api;
+
+private:
 
     void makeClient(const QString &url)
     {
@@ -128,14 +126,14 @@ private slots:
     {
         qunsetenv("TAPTEMPEST_CA_FILE");
         ApiClient::configureSsl();
-        QVERIFY(session.start());
+        QVERIFY(ScriptedClient::start());
         errorSpy = std::make_unique<QSignalSpy>(client.get(), &ApiClient::networkError);
     }
 
     void cleanup()
     {
         errorSpy.reset();
-        session.stop();
+        ScriptedClient::stop();
     }
 
     void endpointComesFromEnvironment()
