@@ -343,7 +343,7 @@ private slots:
     }
 
     // The status line came, then the connection closed: the server answered, so this is a
-    // failed request (rule of any status below 400), not a lost one, and it is not sent again.
+    // failed request ("请求失败 (…)"), not a lost one, and it is not sent again.
     void replyCutAfterItsHeaders_data()
     {
         QTest::addColumn<QString>("action");
