@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -165,6 +166,24 @@ private slots:
         QVERIFY2(server.errorString().contains("status 2"), qPrintable(server.errorString()));
         login = post("login", {{"username", "rich"}, {"password", "pw"}});
         QCOMPARE(login.envelope.value("data").toObject().value("clicks").toInteger(), 20000);
+    }
+
+    // scripts/run hands the password over on standard input ("-"), out of the process list.
+    void addUserReadsThePasswordFromStandardInput()
+    {
+        QProcess add;
+        add.start(ReferenceServer::binaryPath(), {"--data", server.dataDir(), "--add-user", "piped",
+                                                  "--clicks", "300", "--", "-"});
+        QVERIFY(add.waitForStarted());
+        add.write("two words\n");
+        add.closeWriteChannel();
+        QVERIFY(add.waitForFinished(30000));
+        QCOMPARE(add.exitCode(), 0);
+        HttpReply login = post("login", {{"username", "piped"}, {"password", "two words"}});
+        QCOMPARE(login.status, 200);
+        QCOMPARE(login.envelope.value("data").toObject().value("clicks").toInteger(), 300);
+        login = post("login", {{"username", "piped"}, {"password", "-"}});
+        QVERIFY(!login.envelope.value("success").toBool());
     }
 
     void malformedRequestsGet400_data()
