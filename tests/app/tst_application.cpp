@@ -1,11 +1,11 @@
 #include "app/application.h"
+#include "bench/common/scriptedpeer.h"
 #include "dialogs/logindialog.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "net/clickoutbox.h"
 #include "support/modalscript.h"
-#include "bench/common/scriptedpeer.h"
 #include "support/testenv.h"
 #include "support/windowlookup.h"
 

@@ -1,9 +1,9 @@
+#include "bench/common/scriptedpeer.h"
 #include "dialogs/rankingdialog.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "support/rendering.h"
 #include "support/scriptedclient.h"
-#include "bench/common/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QComboBox>
@@ -86,7 +86,6 @@ private:
         QTRY_VERIFY(refresh(d)->isEnabled());
         QVERIFY(peer->requests.size() > before);
     }
-
 };
 
 void TestRankingDialog::init()

@@ -1,10 +1,10 @@
+#include "bench/common/referenceserver.h"
+#include "bench/common/scriptedpeer.h"
 #include "dialogs/shopdialog.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
-#include "bench/common/referenceserver.h"
 #include "support/rendering.h"
 #include "support/scriptedclient.h"
-#include "bench/common/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QFileInfo>
@@ -133,7 +133,6 @@ private:
             return nullptr;
         return dialog;
     }
-
 };
 
 void TestShopDialog::init()

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "bench/common/referenceserver.h"
 #include "dialogs/logindialog.h"
 #include "dialogs/rankingdialog.h"
 #include "dialogs/settingsdialog.h"
@@ -9,7 +10,6 @@
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "support/modalscript.h"
-#include "bench/common/referenceserver.h"
 #include "support/testenv.h"
 #include "support/windowlookup.h"
 

@@ -53,7 +53,6 @@ class TestApiClient : public QObject, private ScriptedClient // peer, auth and a
     std::unique_ptr<ApiClient> &client = api;
 
 private:
-
     void makeClient(const QString &url)
     {
         qputenv("TAPTEMPEST_SERVER_URL", url.toUtf8());
