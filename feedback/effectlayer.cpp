@@ -114,10 +114,10 @@ void EffectLayer::addSymbol(EffectType family, const QString &text, const QColor
 {
     Item item = makeItem(Kind::Symbol, family, color, QRect(start, symbolBox),
                          QRect(end, symbolBox), duration, easing);
-    item.text = text;
-    item.pixelSize = pixelSize;
-    item.bold = bold;
-    item.placement = placement;
+    item.state.text = text;
+    item.state.pixelSize = pixelSize;
+    item.state.bold = bold;
+    item.state.placement = placement;
     if (!text.isEmpty())
         item.pixmap = symbolPixmap(text, color, pixelSize, bold, placement, &item.offset);
     addItem(std::move(item));
@@ -147,19 +147,19 @@ EffectLayer::Item EffectLayer::makeItem(Kind kind, EffectType family, const QCol
 {
     Item item{};
     item.kind = kind;
-    item.family = family;
-    item.color = color;
-    item.from = from;
-    item.to = to;
-    item.duration = duration;
-    item.easing = easing;
+    item.state.family = family;
+    item.state.color = color;
+    item.state.from = from;
+    item.state.to = to;
+    item.state.duration = duration;
+    item.state.easing = easing;
     return item;
 }
 
 void EffectLayer::addItem(Item item)
 {
     // A finished animation ends its label at once: an item without a duration is never seen.
-    if (item.duration <= 0)
+    if (item.state.duration <= 0)
         return;
     if (items.size() >= maxItems) {
         const int drop = int(items.size()) - maxItems + 1;
@@ -183,22 +183,22 @@ void EffectLayer::addItem(Item item)
 void EffectLayer::stepItem(Item &item, qint64 time) const
 {
     const qreal progress =
-        std::clamp(qreal(time - item.startMs) / qreal(item.duration), qreal(0), qreal(1));
-    const qreal eased = curve(item.easing).valueForProgress(progress);
+        std::clamp(qreal(time - item.startMs) / qreal(item.state.duration), qreal(0), qreal(1));
+    const qreal eased = curve(item.state.easing).valueForProgress(progress);
     switch (item.kind) {
     case Kind::Symbol:
-        item.geometry =
-            QRect(interpolate(item.from.topLeft(), item.to.topLeft(), eased), symbolBox);
-        item.opacity = 1.0 - progress;
+        item.state.geometry = QRect(
+            interpolate(item.state.from.topLeft(), item.state.to.topLeft(), eased), symbolBox);
+        item.state.opacity = 1.0 - progress;
         break;
     case Kind::Ring:
-        item.geometry = interpolate(item.from, item.to, eased);
-        item.opacity = 1.0 - progress;
+        item.state.geometry = interpolate(item.state.from, item.state.to, eased);
+        item.state.opacity = 1.0 - progress;
         break;
     case Kind::Streak:
         // A child widget ignores window opacity: the streak never fades.
-        item.geometry = item.from;
-        item.opacity = 1.0;
+        item.state.geometry = item.state.from;
+        item.state.opacity = 1.0;
         break;
     }
 }
@@ -209,10 +209,10 @@ QRect EffectLayer::paintedRect(const Item &item) const
         if (item.pixmap.isNull())
             return QRect();
         const QSizeF size = item.pixmap.deviceIndependentSize();
-        return QRect(item.geometry.topLeft() + item.offset,
+        return QRect(item.state.geometry.topLeft() + item.offset,
                      QSize(int(std::ceil(size.width())), int(std::ceil(size.height()))));
     }
-    return item.geometry;
+    return item.state.geometry;
 }
 
 void EffectLayer::advance()
@@ -222,7 +222,7 @@ void EffectLayer::advance()
     for (int i = 0; i < items.size(); ++i) {
         Item &item = items[i];
         const QRect before = paintedRect(item);
-        if (time - item.startMs >= item.duration) {
+        if (time - item.startMs >= item.state.duration) {
             markDirty(before);
             continue;
         }
@@ -245,22 +245,8 @@ QVector<EffectLayer::ItemState> EffectLayer::itemStates() const
 {
     QVector<ItemState> states;
     states.reserve(items.size());
-    for (const Item &item : items) {
-        ItemState s;
-        s.family = item.family;
-        s.text = item.text;
-        s.color = item.color;
-        s.pixelSize = item.pixelSize;
-        s.bold = item.bold;
-        s.placement = item.placement;
-        s.from = item.from;
-        s.to = item.to;
-        s.geometry = item.geometry;
-        s.opacity = item.opacity;
-        s.duration = item.duration;
-        s.easing = item.easing;
-        states.append(s);
-    }
+    for (const Item &item : items)
+        states.append(item.state);
     return states;
 }
 
@@ -287,12 +273,12 @@ void EffectLayer::paintEvent(QPaintEvent *event)
     const QRect exposed = event->rect();
     // Later items are drawn over earlier ones, as later labels stacked above earlier ones.
     for (const Item &item : items) {
-        if ((item.kind != Kind::Ring && item.pixmap.isNull()) || item.opacity <= 0.0)
+        if ((item.kind != Kind::Ring && item.pixmap.isNull()) || item.state.opacity <= 0.0)
             continue;
         const QRect target = paintedRect(item);
         if (!target.intersects(exposed))
             continue;
-        painter.setOpacity(item.opacity);
+        painter.setOpacity(item.state.opacity);
         if (item.kind == Kind::Ring) {
             drawRing(&painter, item);
         } else {
@@ -306,7 +292,7 @@ void EffectLayer::drawRing(QPainter *painter, const Item &item) const
     // Corners copied as they are and edges filled: stretching one ring image or stroking a
     // rounded rectangle in every frame cost more than all the symbols together.
     const RingSprite &sprite = ringSprites.at(item.sprite);
-    const QRect box = item.geometry;
+    const QRect box = item.state.geometry;
     const int c = sprite.corner;
     const int right = box.x() + box.width() - c;
     const int bottom = box.y() + box.height() - c;

@@ -98,24 +98,13 @@ private:
 
     struct Item
     {
+        ItemState state; // what is drawn, as tests see it
         Kind kind;
-        EffectType family;
         qint64 startMs;
-        int duration;
-        QEasingCurve::Type easing;
-        QRect from;
-        QRect to;
-        QRect geometry;
-        qreal opacity;
         QPixmap pixmap; // symbol: the glyph; streak: the strip
         QPoint offset;  // symbol: where the glyph sits inside its box
         int radius;     // ring only
         int sprite;     // ring: its corners in ringSprites
-        QString text;   // symbol only, for itemStates()
-        QColor color;
-        int pixelSize;
-        bool bold;
-        Placement placement;
     };
 
     static Item makeItem(Kind kind, EffectType family, const QColor &color, const QRect &from,
