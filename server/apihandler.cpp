@@ -133,6 +133,17 @@ ApiResponse ApiHandler::failure(int status, const QString &message)
     return ApiResponse{status, envelope(false, QJsonObject(), message)};
 }
 
+ApiResponse ApiHandler::spend(const QJsonObject &body, const QString &member, qint64 userId,
+                              SpendAction action)
+{
+    FieldError fieldError;
+    const auto value = integerMember(body, member, &fieldError);
+    const auto requestId = value ? requestIdMember(body, &fieldError) : std::nullopt;
+    if (!requestId)
+        return failure(400, fieldError.message);
+    return fromResult((m_service.*action)(userId, *value, *requestId));
+}
+
 ApiResponse ApiHandler::fromResult(const ServiceResult &result)
 {
     switch (result.status) {
@@ -247,27 +258,12 @@ ApiResponse ApiHandler::answer(const ApiRequest &request, Login *login)
             return failure(400, QStringLiteral("参数 sync_id 必须是 1 到 64 个字符"));
         return fromResult(m_service.click(userId, *count, *syncId, *syncTotal));
     }
-    case Action::Exchange: {
-        const auto clicks = integerMember(body, QStringLiteral("clicks_to_exchange"), &fieldError);
-        const auto requestId = clicks ? requestIdMember(body, &fieldError) : std::nullopt;
-        if (!requestId)
-            return failure(400, fieldError.message);
-        return fromResult(m_service.exchange(userId, *clicks, *requestId));
-    }
-    case Action::Deposit: {
-        const auto clicks = integerMember(body, QStringLiteral("clicks_amount"), &fieldError);
-        const auto requestId = clicks ? requestIdMember(body, &fieldError) : std::nullopt;
-        if (!requestId)
-            return failure(400, fieldError.message);
-        return fromResult(m_service.deposit(userId, *clicks, *requestId));
-    }
-    case Action::BuyEffect: {
-        const auto id = integerMember(body, QStringLiteral("effect_id"), &fieldError);
-        const auto requestId = id ? requestIdMember(body, &fieldError) : std::nullopt;
-        if (!requestId)
-            return failure(400, fieldError.message);
-        return fromResult(m_service.buyEffect(userId, *id, *requestId));
-    }
+    case Action::Exchange:
+        return spend(body, QStringLiteral("clicks_to_exchange"), userId, &GameService::exchange);
+    case Action::Deposit:
+        return spend(body, QStringLiteral("clicks_amount"), userId, &GameService::deposit);
+    case Action::BuyEffect:
+        return spend(body, QStringLiteral("effect_id"), userId, &GameService::buyEffect);
     case Action::Stats:
         return fromResult(m_service.stats(userId));
     case Action::Ranking: {

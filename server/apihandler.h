@@ -57,6 +57,11 @@ private:
     // The answer to anything but a well-formed login, which it leaves in `login`.
     ApiResponse answer(const ApiRequest &request, Login *login);
     static ApiResponse fromResult(const ServiceResult &result);
+    // Exchange, deposit and purchase: one amount or id member, an optional request id, then the
+    // service's action.
+    using SpendAction = ServiceResult (GameService::*)(qint64, qint64, const QString &);
+    ApiResponse spend(const QJsonObject &body, const QString &member, qint64 userId,
+                      SpendAction action);
 
     GameService &m_service;
 };

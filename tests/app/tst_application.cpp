@@ -77,6 +77,16 @@ private:
     std::unique_ptr<ScriptedPeer> peer;
     int logins = 0;
 
+    // Click batches are held (the test may release them); everything else is answered.
+    void holdClickBatches()
+    {
+        peer->setHandler([this](const RecordedRequest &r) {
+            if (r.action() == "click")
+                return ScriptedResponse::noAnswer();
+            return answer(r);
+        });
+    }
+
     ScriptedResponse answer(const RecordedRequest &request)
     {
         const QString action = request.action();
@@ -275,11 +285,7 @@ private slots:
     {
         QSettings().setValue("auth/token", "saved");
         // Click batches are answered only after a while; the program must not end before.
-        peer->setHandler([this](const RecordedRequest &r) {
-            if (r.action() == "click")
-                return ScriptedResponse::noAnswer();
-            return answer(r);
-        });
+        holdClickBatches();
         bool answered = false;
         connect(peer.get(), &ScriptedPeer::requestReceived, this, [&](const RecordedRequest &r) {
             if (r.action() != "click")
@@ -322,11 +328,7 @@ private slots:
     {
         QSettings().setValue("auth/token", "saved");
         QSettings().setValue("auth/username", "alice");
-        peer->setHandler([this](const RecordedRequest &r) {
-            if (r.action() == "click")
-                return ScriptedResponse::noAnswer();
-            return answer(r);
-        });
+        holdClickBatches();
         AuthManager auth;
         ApiClient client;
         client.setAuthManager(&auth);
@@ -383,11 +385,7 @@ private slots:
         QSettings().setValue("auth/token", "saved");
         QSettings().setValue("auth/username", "alice");
         // The server takes the last batch and never answers it.
-        peer->setHandler([this](const RecordedRequest &r) {
-            if (r.action() == "click")
-                return ScriptedResponse::noAnswer();
-            return answer(r);
-        });
+        holdClickBatches();
         whenMainWindowShown([signalNumber](MainWindow *window) {
             QTimer::singleShot(300, window, [window, signalNumber] {
                 auto *button = window->findChild<QPushButton *>("clickButton");
@@ -431,11 +429,7 @@ private slots:
         const QString account = ClickOutbox::accountKey(QString(), "alice");
         ClickOutbox(peer->url(), account).record("earlier-game", 7);
         // The game sends those seven first, and never hears back.
-        peer->setHandler([this](const RecordedRequest &r) {
-            if (r.action() == "click")
-                return ScriptedResponse::noAnswer();
-            return answer(r);
-        });
+        holdClickBatches();
 
         QProcess game;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
