@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSet>
+#include <QTimer>
 #include <QVBoxLayout>
 
 ShopDialog::ShopDialog(AuthManager *auth, ApiClient *api, QWidget *parent)
@@ -70,6 +71,32 @@ void ShopDialog::setupUi()
     closeButton->setAutoDefault(false);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
     layout->addWidget(closeButton);
+
+    purchaseMessageTimer = new QTimer(this);
+    purchaseMessageTimer->setObjectName(QStringLiteral("purchaseMessageTimer"));
+    purchaseMessageTimer->setSingleShot(true);
+    // A coarse timer may fire up to 5% early; the message must stay the full time.
+    purchaseMessageTimer->setTimerType(Qt::PreciseTimer);
+    purchaseMessageTimer->setInterval(purchaseMessageMs);
+    connect(purchaseMessageTimer, &QTimer::timeout, this, [this]() { showStatus(countText); });
+}
+
+void ShopDialog::showStatus(const QString &text)
+{
+    holdingPurchaseMessage = false;
+    purchaseMessageTimer->stop();
+    statusLabel->setText(text);
+}
+
+void ShopDialog::selectEffect(int effectId)
+{
+    for (int row = 0; row < effectList->count(); ++row) {
+        if (effectList->item(row)->data(EffectIdRole).toInt() == effectId) {
+            effectList->setCurrentRow(row);
+            effectList->scrollToItem(effectList->item(row));
+            return;
+        }
+    }
 }
 
 void ShopDialog::updateGoldLabel()
@@ -79,7 +106,8 @@ void ShopDialog::updateGoldLabel()
 
 void ShopDialog::loadEffects()
 {
-    statusLabel->setText(QStringLiteral("加载特效列表中..."));
+    if (!holdingPurchaseMessage)
+        showStatus(QStringLiteral("加载特效列表中..."));
     QPointer<ShopDialog> self(this);
     apiClient->fetchEffects([self](bool success, const QJsonArray &effects, const QString &error) {
         if (self)
@@ -101,7 +129,8 @@ void ShopDialog::onItemClicked(QListWidgetItem *item)
     }
     // The price is the server's business; it refuses a purchase the gold cannot pay for.
     if (authManager->gold() > 0) {
-        statusLabel->setText(QStringLiteral("购买中..."));
+        showStatus(QStringLiteral("购买中..."));
+        buyingEffectId = effectId;
         QPointer<ShopDialog> self(this);
         apiClient->buyEffect(effectId,
                              [self](bool success, const QJsonObject &data, const QString &error) {
@@ -136,11 +165,12 @@ void ShopDialog::onBuyEffect(bool success, const QJsonObject &data, const QStrin
         const QString effectName = data.value(QStringLiteral("effect_name")).toString();
         authManager->updateStats(authManager->clicks(), newGold, authManager->balance());
         updateGoldLabel();
-        statusLabel->setText(QStringLiteral("购买成功: %1").arg(effectName));
+        showStatus(QStringLiteral("购买成功: %1").arg(effectName));
+        holdingPurchaseMessage = true;
         loadEffects();
         return;
     }
-    statusLabel->setText(QStringLiteral("购买失败: ") + error);
+    showStatus(QStringLiteral("购买失败: ") + error);
     QMessageBox box(QMessageBox::Warning, QStringLiteral("购买失败"), error, QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
@@ -149,10 +179,15 @@ void ShopDialog::onBuyEffect(bool success, const QJsonObject &data, const QStrin
 void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, const QString &error)
 {
     if (!success) {
-        statusLabel->setText(QStringLiteral("加载失败: ") + error);
+        showStatus(QStringLiteral("加载失败: ") + error);
         return;
     }
 
+    // The selection survives the reload: on the item just bought, else where the player left it.
+    const int selectedId = holdingPurchaseMessage ? buyingEffectId
+                           : effectList->currentItem()
+                               ? effectList->currentItem()->data(EffectIdRole).toInt()
+                               : 0;
     effectList->clear();
     QSet<QString> seenClasses;
     int count = 0;
@@ -183,10 +218,16 @@ void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, con
         effectList->addItem(item);
         ++count;
     }
-    statusLabel->setText(QStringLiteral("共 %1 个特效").arg(count));
+    if (selectedId != 0)
+        selectEffect(selectedId);
+    countText = QStringLiteral("共 %1 个特效").arg(count);
+    if (holdingPurchaseMessage)
+        purchaseMessageTimer->start();
+    else
+        showStatus(countText);
 }
 
 void ShopDialog::onNetworkError(const QString &errorMessage)
 {
-    statusLabel->setText(QStringLiteral("网络错误: ") + errorMessage);
+    showStatus(QStringLiteral("网络错误: ") + errorMessage);
 }
