@@ -55,6 +55,9 @@ void RankingDialog::setupUi()
     rankingTable->setObjectName(QStringLiteral("rankingTable"));
     rankingTable->setHorizontalHeaderLabels(
         {QStringLiteral("排名"), QStringLiteral("用户名"), QStringLiteral("总点击数")});
+    // Not the main window's 总点击, which is what is left to spend.
+    rankingTable->horizontalHeaderItem(2)->setToolTip(
+        QStringLiteral("玩家累计点击的总数，兑换或存入银行的点击也算在内"));
     QHeaderView *horizontal = rankingTable->horizontalHeader();
     horizontal->setStretchLastSection(true);
     horizontal->setSectionResizeMode(0, QHeaderView::ResizeToContents);

@@ -124,6 +124,9 @@ void TestRankingDialog::showsRowsWithRanksAndMedals()
     QCOMPARE(t->horizontalHeaderItem(0)->text(), QStringLiteral("排名"));
     QCOMPARE(t->horizontalHeaderItem(1)->text(), QStringLiteral("用户名"));
     QCOMPARE(t->horizontalHeaderItem(2)->text(), QStringLiteral("总点击数"));
+    // Hovering the header tells it apart from the main window's 总点击 (clicks left to spend).
+    QCOMPARE(t->model()->headerData(2, Qt::Horizontal, Qt::ToolTipRole).toString(),
+             QStringLiteral("玩家累计点击的总数，兑换或存入银行的点击也算在内"));
     QCOMPARE(cell(&dialog, 0, 0), QStringLiteral("1"));
     QCOMPARE(cell(&dialog, 0, 1), QStringLiteral("alice"));
     QCOMPARE(cell(&dialog, 0, 2), QStringLiteral("5000"));
