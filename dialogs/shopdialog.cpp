@@ -36,21 +36,20 @@ void ShopDialog::setupUi()
 
     auto *header = new QHBoxLayout;
     auto *title = new QLabel(QStringLiteral("特效商店"), this);
-    title->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold; color: #00b4d8;"));
+    title->setObjectName(QStringLiteral("titleLabel"));
+    // The colours of the title, gold and status come from the theme's sheet.
+    title->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold;"));
     header->addWidget(title);
     header->addStretch();
     goldAmountLabel = new QLabel(this);
     goldAmountLabel->setObjectName(QStringLiteral("goldAmountLabel"));
-    goldAmountLabel->setStyleSheet(
-        QStringLiteral("font-size: 16px; font-weight: bold; color: #ffd700;"));
+    goldAmountLabel->setStyleSheet(QStringLiteral("font-size: 16px; font-weight: bold;"));
     header->addWidget(goldAmountLabel);
     layout->addLayout(header);
     updateGoldLabel();
 
     effectList = new QListWidget(this);
     effectList->setObjectName(QStringLiteral("effectList"));
-    effectList->setStyleSheet(QStringLiteral(
-        "QListWidget { border: 1px solid #30363d; border-radius: 8px; padding: 4px; }"));
     // Owned effects show green although the sheets colour every item.
     effectList->setItemDelegate(new ItemColourDelegate(effectList));
     layout->addWidget(effectList, 1);
@@ -60,7 +59,7 @@ void ShopDialog::setupUi()
     statusLabel = new QLabel(this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setAlignment(Qt::AlignCenter);
-    statusLabel->setStyleSheet(QStringLiteral("color: #00b4d8; font-size: 13px;"));
+    statusLabel->setStyleSheet(QStringLiteral("font-size: 13px;"));
     // Shows texts from the server: never let them be taken for markup.
     statusLabel->setTextFormat(Qt::PlainText);
     layout->addWidget(statusLabel);
