@@ -1,5 +1,7 @@
 #include "itemcolourdelegate.h"
 
+#include "feedback/readablecolour.h"
+
 #include <QApplication>
 #include <QBrush>
 #include <QPainter>
@@ -30,7 +32,15 @@ void ItemColourDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const QRect area = textRect.adjusted(margin, 0, -margin, 0);
     painter->save();
     painter->setFont(opt.font);
-    painter->setPen(qvariant_cast<QBrush>(foreground).color());
+    // Medal and owned colours are chosen for the dark theme: on another background the nearest
+    // readable shade of the same colour is drawn.
+    const QPalette::ColorRole behind =
+        (opt.features & QStyleOptionViewItem::Alternate) ? QPalette::AlternateBase : QPalette::Base;
+    const QColor background = opt.backgroundBrush.style() == Qt::SolidPattern
+                                  ? opt.backgroundBrush.color()
+                                  : opt.palette.color(behind);
+    painter->setPen(
+        ReadableColour::nearest(qvariant_cast<QBrush>(foreground).color(), {background}, 4.5));
     painter->drawText(area, int(opt.displayAlignment),
                       opt.fontMetrics.elidedText(text, opt.textElideMode, area.width()));
     painter->restore();

@@ -35,7 +35,9 @@ void RankingDialog::setupUi()
 
     auto *header = new QHBoxLayout;
     auto *title = new QLabel(QStringLiteral("点击排行榜"), this);
-    title->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold; color: #00b4d8;"));
+    title->setObjectName(QStringLiteral("titleLabel"));
+    // The colours of the title and status come from the theme's sheet.
+    title->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold;"));
     header->addWidget(title);
     header->addStretch();
     header->addWidget(new QLabel(QStringLiteral("显示数量:"), this));
@@ -55,6 +57,9 @@ void RankingDialog::setupUi()
     rankingTable->setObjectName(QStringLiteral("rankingTable"));
     rankingTable->setHorizontalHeaderLabels(
         {QStringLiteral("排名"), QStringLiteral("用户名"), QStringLiteral("总点击数")});
+    // Not the main window's 总点击, which is what is left to spend.
+    rankingTable->horizontalHeaderItem(2)->setToolTip(
+        QStringLiteral("玩家累计点击的总数，兑换或存入银行的点击也算在内"));
     QHeaderView *horizontal = rankingTable->horizontalHeader();
     horizontal->setStretchLastSection(true);
     horizontal->setSectionResizeMode(0, QHeaderView::ResizeToContents);
@@ -71,7 +76,7 @@ void RankingDialog::setupUi()
     statusLabel = new QLabel(this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setAlignment(Qt::AlignCenter);
-    statusLabel->setStyleSheet(QStringLiteral("color: #00b4d8; font-size: 13px;"));
+    statusLabel->setStyleSheet(QStringLiteral("font-size: 13px;"));
     // Error texts may quote the server: never let them be taken for markup.
     statusLabel->setTextFormat(Qt::PlainText);
     layout->addWidget(statusLabel);

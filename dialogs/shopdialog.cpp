@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSet>
+#include <QTimer>
 #include <QVBoxLayout>
 
 ShopDialog::ShopDialog(AuthManager *auth, ApiClient *api, QWidget *parent)
@@ -35,21 +36,20 @@ void ShopDialog::setupUi()
 
     auto *header = new QHBoxLayout;
     auto *title = new QLabel(QStringLiteral("特效商店"), this);
-    title->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold; color: #00b4d8;"));
+    title->setObjectName(QStringLiteral("titleLabel"));
+    // The colours of the title, gold and status come from the theme's sheet.
+    title->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold;"));
     header->addWidget(title);
     header->addStretch();
     goldAmountLabel = new QLabel(this);
     goldAmountLabel->setObjectName(QStringLiteral("goldAmountLabel"));
-    goldAmountLabel->setStyleSheet(
-        QStringLiteral("font-size: 16px; font-weight: bold; color: #ffd700;"));
+    goldAmountLabel->setStyleSheet(QStringLiteral("font-size: 16px; font-weight: bold;"));
     header->addWidget(goldAmountLabel);
     layout->addLayout(header);
     updateGoldLabel();
 
     effectList = new QListWidget(this);
     effectList->setObjectName(QStringLiteral("effectList"));
-    effectList->setStyleSheet(QStringLiteral(
-        "QListWidget { border: 1px solid #30363d; border-radius: 8px; padding: 4px; }"));
     // Owned effects show green although the sheets colour every item.
     effectList->setItemDelegate(new ItemColourDelegate(effectList));
     layout->addWidget(effectList, 1);
@@ -59,7 +59,7 @@ void ShopDialog::setupUi()
     statusLabel = new QLabel(this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setAlignment(Qt::AlignCenter);
-    statusLabel->setStyleSheet(QStringLiteral("color: #00b4d8; font-size: 13px;"));
+    statusLabel->setStyleSheet(QStringLiteral("font-size: 13px;"));
     // Shows texts from the server: never let them be taken for markup.
     statusLabel->setTextFormat(Qt::PlainText);
     layout->addWidget(statusLabel);
@@ -70,6 +70,32 @@ void ShopDialog::setupUi()
     closeButton->setAutoDefault(false);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
     layout->addWidget(closeButton);
+
+    purchaseMessageTimer = new QTimer(this);
+    purchaseMessageTimer->setObjectName(QStringLiteral("purchaseMessageTimer"));
+    purchaseMessageTimer->setSingleShot(true);
+    // A coarse timer may fire up to 5% early; the message must stay the full time.
+    purchaseMessageTimer->setTimerType(Qt::PreciseTimer);
+    purchaseMessageTimer->setInterval(purchaseMessageMs);
+    connect(purchaseMessageTimer, &QTimer::timeout, this, [this]() { showStatus(countText); });
+}
+
+void ShopDialog::showStatus(const QString &text)
+{
+    holdingPurchaseMessage = false;
+    purchaseMessageTimer->stop();
+    statusLabel->setText(text);
+}
+
+void ShopDialog::selectEffect(int effectId)
+{
+    for (int row = 0; row < effectList->count(); ++row) {
+        if (effectList->item(row)->data(EffectIdRole).toInt() == effectId) {
+            effectList->setCurrentRow(row);
+            effectList->scrollToItem(effectList->item(row));
+            return;
+        }
+    }
 }
 
 void ShopDialog::updateGoldLabel()
@@ -79,7 +105,8 @@ void ShopDialog::updateGoldLabel()
 
 void ShopDialog::loadEffects()
 {
-    statusLabel->setText(QStringLiteral("加载特效列表中..."));
+    if (!holdingPurchaseMessage)
+        showStatus(QStringLiteral("加载特效列表中..."));
     QPointer<ShopDialog> self(this);
     apiClient->fetchEffects([self](bool success, const QJsonArray &effects, const QString &error) {
         if (self)
@@ -101,7 +128,8 @@ void ShopDialog::onItemClicked(QListWidgetItem *item)
     }
     // The price is the server's business; it refuses a purchase the gold cannot pay for.
     if (authManager->gold() > 0) {
-        statusLabel->setText(QStringLiteral("购买中..."));
+        showStatus(QStringLiteral("购买中..."));
+        buyingEffectId = effectId;
         QPointer<ShopDialog> self(this);
         apiClient->buyEffect(effectId,
                              [self](bool success, const QJsonObject &data, const QString &error) {
@@ -136,11 +164,12 @@ void ShopDialog::onBuyEffect(bool success, const QJsonObject &data, const QStrin
         const QString effectName = data.value(QStringLiteral("effect_name")).toString();
         authManager->updateStats(authManager->clicks(), newGold, authManager->balance());
         updateGoldLabel();
-        statusLabel->setText(QStringLiteral("购买成功: %1").arg(effectName));
+        showStatus(QStringLiteral("购买成功: %1").arg(effectName));
+        holdingPurchaseMessage = true;
         loadEffects();
         return;
     }
-    statusLabel->setText(QStringLiteral("购买失败: ") + error);
+    showStatus(QStringLiteral("购买失败: ") + error);
     QMessageBox box(QMessageBox::Warning, QStringLiteral("购买失败"), error, QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
@@ -149,10 +178,15 @@ void ShopDialog::onBuyEffect(bool success, const QJsonObject &data, const QStrin
 void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, const QString &error)
 {
     if (!success) {
-        statusLabel->setText(QStringLiteral("加载失败: ") + error);
+        showStatus(QStringLiteral("加载失败: ") + error);
         return;
     }
 
+    // The selection survives the reload: on the item just bought, else where the player left it.
+    const int selectedId = holdingPurchaseMessage ? buyingEffectId
+                           : effectList->currentItem()
+                               ? effectList->currentItem()->data(EffectIdRole).toInt()
+                               : 0;
     effectList->clear();
     QSet<QString> seenClasses;
     int count = 0;
@@ -183,10 +217,16 @@ void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, con
         effectList->addItem(item);
         ++count;
     }
-    statusLabel->setText(QStringLiteral("共 %1 个特效").arg(count));
+    if (selectedId != 0)
+        selectEffect(selectedId);
+    countText = QStringLiteral("共 %1 个特效").arg(count);
+    if (holdingPurchaseMessage)
+        purchaseMessageTimer->start();
+    else
+        showStatus(countText);
 }
 
 void ShopDialog::onNetworkError(const QString &errorMessage)
 {
-    statusLabel->setText(QStringLiteral("网络错误: ") + errorMessage);
+    showStatus(QStringLiteral("网络错误: ") + errorMessage);
 }

@@ -11,6 +11,7 @@ class QLabel;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
+class QTimer;
 
 // Lists the effects the server offers and buys the one the player clicks.
 class ShopDialog : public QDialog
@@ -22,6 +23,8 @@ public:
     static constexpr int EffectIdRole = Qt::UserRole;
     static constexpr int OwnedRole = Qt::UserRole + 1;
     static constexpr int CssClassRole = Qt::UserRole + 2;
+    // How long "购买成功: ..." stays after the list has reloaded, so that it can be read.
+    static constexpr int purchaseMessageMs = 3000;
 
     ShopDialog(AuthManager *auth, ApiClient *api, QWidget *parent = nullptr);
 
@@ -39,6 +42,9 @@ private slots:
 private:
     void setupUi();
     void updateGoldLabel();
+    // Any new status text ends the hold on a purchase message.
+    void showStatus(const QString &text);
+    void selectEffect(int effectId);
 
     AuthManager *authManager;
     ApiClient *apiClient;
@@ -46,4 +52,9 @@ private:
     QLabel *goldAmountLabel = nullptr;
     QLabel *statusLabel = nullptr;
     QPushButton *closeButton = nullptr;
+    // Keeps "购买成功: ..." up while the list reloads and for a while after it.
+    QTimer *purchaseMessageTimer = nullptr;
+    bool holdingPurchaseMessage = false;
+    QString countText;
+    int buyingEffectId = 0;
 };

@@ -1,9 +1,11 @@
 #include "clickbutton.h"
 
 #include "app/settingskeys.h"
+#include "feedback/readablecolour.h"
 
 #include <QEasingCurve>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QMouseEvent>
@@ -76,6 +78,8 @@ QSize ClickButton::sizeHint() const
 
 bool ClickButton::event(QEvent *event)
 {
+    if (event->type() == QEvent::FocusIn)
+        keyboardFocus = static_cast<QFocusEvent *>(event)->reason() != Qt::MouseFocusReason;
     const bool handled = QPushButton::event(event);
     // A style sheet's min-width/min-height is applied on every polish and would override the
     // size set through setButtonSize: on the first show (Polish) and on every restyle.
@@ -107,8 +111,13 @@ void ClickButton::showFloatingText(int amount)
 {
     auto *label = new QLabel(QStringLiteral("+%1").arg(amount), this);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
-    label->setStyleSheet(QStringLiteral(
-        "color: #ff8f00;font-size: 20px;font-weight: bold;background: transparent;"));
+    // The orange of the default face would vanish on it: a shade of it that stands out from
+    // the face, plain and hovered, whatever colour the player gave the button.
+    const QColor colour = ReadableColour::nearest(QColor(0xff, 0x8f, 0x00),
+                                                  {buttonColor, buttonColor.darker(115)}, 3.0);
+    label->setStyleSheet(
+        QStringLiteral("color: %1;font-size: 20px;font-weight: bold;background: transparent;")
+            .arg(colour.name()));
     label->setAlignment(Qt::AlignCenter);
 
     const int dx = int(QRandomGenerator::global()->bounded(60));
@@ -146,6 +155,8 @@ void ClickButton::animateScaleTo(double target)
 
 void ClickButton::mousePressEvent(QMouseEvent *event)
 {
+    // Playing with the mouse: the focus ring goes until focus comes from the keyboard again.
+    keyboardFocus = false;
     if (event->button() == Qt::LeftButton) {
         animateScaleTo(0.92);
         showFloatingText(1);
@@ -193,4 +204,18 @@ void ClickButton::paintEvent(QPaintEvent *)
     option.text = text();
     option.features = QStyleOptionButton::None;
     style()->drawControl(QStyle::CE_PushButton, &option, &painter, this);
+
+    // The keyboard focus: two rings, the theme's text colour outside and its background inside,
+    // so that one of them stands out from the window and the face whatever their colours.
+    if (hasFocus() && keyboardFocus) {
+        const QPalette theme = window()->palette();
+        const QRectF outer = QRectF(rect()).adjusted(1, 1, -1, -1);
+        const qreal radius = qMax(0, borderRadius - 1);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(theme.color(QPalette::WindowText), 2));
+        painter.drawRoundedRect(outer, radius, radius);
+        painter.setPen(QPen(theme.color(QPalette::Window), 2));
+        painter.drawRoundedRect(outer.adjusted(2, 2, -2, -2), qMax<qreal>(0, radius - 2),
+                                qMax<qreal>(0, radius - 2));
+    }
 }

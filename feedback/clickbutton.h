@@ -52,4 +52,6 @@ private:
     QPropertyAnimation *scaleAnimation = nullptr;
     // The player's chosen size; every restyle would otherwise put the style sheets' minimum back.
     QSize requestedSize;
+    // The focus ring shows for focus from the keyboard, not after every click of the mouse.
+    bool keyboardFocus = false;
 };

@@ -122,7 +122,8 @@ void MainWindow::setupUi()
     addCaption(grid, "用户:", 0, 0);
     usernameLabel = addValue(grid, DisplayText::clean(authManager->username()), "usernameLabel",
                              "#00b4d8", 0, 1);
-    addCaption(grid, "总点击:", 0, 2);
+    addCaption(grid, "总点击:", 0, 2)
+        ->setToolTip("可以兑换金币或存入银行的点击数；已花掉的点击不再计入");
     clicksLabel = addValue(grid, "0", "clicksLabel", "#ff8f00", 0, 3);
     addCaption(grid, "金币:", 1, 0);
     goldLabel = addValue(grid, "0", "goldLabel", "#ffd700", 1, 1);

@@ -10,7 +10,7 @@ TT_PACKAGES=(
   qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libsodium-dev
   openssl ca-certificates qt6-translations-l10n
   xvfb xauth x11-utils imagemagick
-  appstream desktop-file-utils
+  appstream desktop-file-utils dpkg-dev
   fonts-wqy-microhei fonts-symbola
 )
 
@@ -49,4 +49,19 @@ tt_build() {
     targets=(--target "$@")
   fi
   cmake --build "$TT_BUILD" "${targets[@]}" --parallel "$(nproc)"
+}
+
+# tt_build_quietly target...: tt_build with one progress line. The build's output goes to
+# $TT_BUILD/build.log and is shown only when the build fails.
+tt_build_quietly() {
+  mkdir -p "$TT_BUILD"
+  local log="$TT_BUILD/build.log"
+  printf 'Building %s (log: %s) ... ' "$*" "$log"
+  if ! tt_build "$@" >"$log" 2>&1; then
+    echo "failed:"
+    cat "$log" >&2
+    echo "The build failed; its output is above and in $log" >&2
+    return 1
+  fi
+  echo "done"
 }

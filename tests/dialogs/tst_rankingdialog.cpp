@@ -124,6 +124,9 @@ void TestRankingDialog::showsRowsWithRanksAndMedals()
     QCOMPARE(t->horizontalHeaderItem(0)->text(), QStringLiteral("排名"));
     QCOMPARE(t->horizontalHeaderItem(1)->text(), QStringLiteral("用户名"));
     QCOMPARE(t->horizontalHeaderItem(2)->text(), QStringLiteral("总点击数"));
+    // Hovering the header tells it apart from the main window's 总点击 (clicks left to spend).
+    QCOMPARE(t->model()->headerData(2, Qt::Horizontal, Qt::ToolTipRole).toString(),
+             QStringLiteral("玩家累计点击的总数，兑换或存入银行的点击也算在内"));
     QCOMPARE(cell(&dialog, 0, 0), QStringLiteral("1"));
     QCOMPARE(cell(&dialog, 0, 1), QStringLiteral("alice"));
     QCOMPARE(cell(&dialog, 0, 2), QStringLiteral("5000"));
@@ -159,14 +162,19 @@ void TestRankingDialog::countsBeyond32BitsShowInFull()
 void TestRankingDialog::medalColoursShow_data()
 {
     QTest::addColumn<bool>("dark");
-    QTest::newRow("dark") << true;
-    QTest::newRow("light") << false;
+    QTest::addColumn<QColor>("gold");
+    QTest::addColumn<QColor>("bronze");
+    QTest::newRow("dark") << true << QColor("#ffd700") << QColor("#cd7f32");
+    // On the light window the nearest readable shades (4.5:1) of the same colours.
+    QTest::newRow("light") << false << QColor("#897400") << QColor("#a56628");
 }
 
 // The sheets colour every cell; the medal colours of ranks 1 to 3 must still show.
 void TestRankingDialog::medalColoursShow()
 {
     QFETCH(bool, dark);
+    QFETCH(QColor, gold);
+    QFETCH(QColor, bronze);
     rendering::applyThemeSheet(dark);
     peer->enqueue(rankingReply(players(5)));
     RankingDialog dialog(api.get());
@@ -179,7 +187,6 @@ void TestRankingDialog::medalColoursShow()
 
     const QImage image = rendering::render(t->viewport());
     auto rankCell = [t](int row) { return t->visualItemRect(t->item(row, 0)); };
-    const QColor gold("#ffd700"), bronze("#cd7f32");
     QVERIFY(rendering::pixelsNear(image, rankCell(0), gold) > 5);
     QVERIFY(rendering::pixelsNear(image, rankCell(2), bronze) > 5);
     QCOMPARE(rendering::pixelsNear(image, rankCell(3), gold), 0);

@@ -109,6 +109,7 @@ private slots:
     void failedLoadKeepsOldList();
     void closingWithPurchasePendingTouchesNothing();
     void returnOnTheSelectedItemBuysIt();
+    void keyboardPurchaseKeepsSelectionAndMessage();
     void ownedEffectsShowGreen_data();
     void ownedEffectsShowGreen();
     // Last: it switches the process to trusting the reference server's certificate.
@@ -298,13 +299,17 @@ void TestShopDialog::purchaseUpdatesGoldBeforeListReloads()
     QCOMPARE(auth->gold(), 3);
     QCOMPARE(auth->clicks(), 77);
     QCOMPARE(auth->balance(), QStringLiteral("123"));
-    QCOMPARE(status(dialog.get())->text(), QStringLiteral("加载特效列表中..."));
+    // The purchase message is not replaced by the loading text.
+    QCOMPARE(status(dialog.get())->text(), QStringLiteral("购买成功: 爱心"));
     QCOMPARE(list(dialog.get())->item(1)->data(ShopDialog::OwnedRole).toBool(), false);
 
     peer->releaseHeld(effectsReply(
         {effect(1, "effect-star", "星星", 10, true), effect(2, "effect-heart", "爱心", 7, true)}));
-    QTRY_COMPARE(status(dialog.get())->text(), QStringLiteral("共 2 个特效"));
-    QCOMPARE(list(dialog.get())->item(1)->text(), QStringLiteral("爱心 - 7 金币 (已拥有)"));
+    QTRY_COMPARE(list(dialog.get())->item(1)->text(), QStringLiteral("爱心 - 7 金币 (已拥有)"));
+    QCOMPARE(status(dialog.get())->text(), QStringLiteral("购买成功: 爱心"));
+    // The mouse's choice is still selected on the reloaded list.
+    QCOMPARE(list(dialog.get())->currentRow(), 1);
+    QVERIFY(list(dialog.get())->item(1)->isSelected());
     QCOMPARE(list(dialog.get())->item(1)->foreground().color(), QColor("#2ea043"));
     QCOMPARE(goldLabel(dialog.get())->text(), QStringLiteral("金币: 3"));
 }
@@ -419,11 +424,67 @@ void TestShopDialog::returnOnTheSelectedItemBuysIt()
     QVERIFY(dialog->isVisible());
 }
 
+void TestShopDialog::keyboardPurchaseKeepsSelectionAndMessage()
+{
+    int listRequests = 0;
+    peer->setHandler([&listRequests](const RecordedRequest &request) {
+        if (request.action() == "buy_effect")
+            return ScriptedResponse::ok(QJsonObject{{"new_gold", 1}, {"effect_name", "雪花"}});
+        const bool bought = ++listRequests > 1;
+        return effectsReply({effect(1, "effect-star", "星星", 10, true),
+                             effect(2, "effect-heart", "爱心", 7, false),
+                             effect(3, "effect-snow", "雪花", 9, bought)});
+    });
+    auth->updateStats(0, 10, "0");
+    auto dialog = openShop();
+    QVERIFY(dialog);
+    QListWidget *l = list(dialog.get());
+    QTRY_COMPARE(l->count(), 3);
+    QApplication::setActiveWindow(dialog.get());
+    QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+    l->setFocus();
+    l->setCurrentRow(0);
+    QTest::keyClick(l, Qt::Key_Down);
+    QTest::keyClick(l, Qt::Key_Down);
+    QCOMPARE(l->currentRow(), 2);
+
+    // The moments the reloaded list arrives and the message goes, read inside the event loop.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 reloaded = -1;
+    qint64 replaced = -1;
+    connect(l->model(), &QAbstractItemModel::rowsInserted, this,
+            [&] { reloaded = clock.elapsed(); });
+    auto *hold = dialog->findChild<QTimer *>("purchaseMessageTimer");
+    QVERIFY(hold);
+    connect(hold, &QTimer::timeout, this, [&] { replaced = clock.elapsed(); });
+
+    QTest::keyClick(l, Qt::Key_Return);
+    QTRY_COMPARE(l->item(2)->text(), QStringLiteral("雪花 - 9 金币 (已拥有)"));
+    QCOMPARE(listRequests, 2);
+    QCOMPARE(l->currentRow(), 2);
+    QCOMPARE(l->selectedItems(), QList<QListWidgetItem *>{l->item(2)});
+    QVERIFY(l->hasFocus());
+    QCOMPARE(status(dialog.get())->text(), QStringLiteral("购买成功: 雪花"));
+
+    // Readable for 3 s after the reload, then the count returns.
+    QTRY_COMPARE_WITH_TIMEOUT(status(dialog.get())->text(), QStringLiteral("共 3 个特效"), 6000);
+    QVERIFY(reloaded >= 0 && replaced >= 0);
+    QVERIFY2(replaced - reloaded >= 3000, qPrintable(QString::number(replaced - reloaded)));
+    QCOMPARE(l->currentRow(), 2);
+
+    // The next key moves on from the bought item, not from the top.
+    QTest::keyClick(l, Qt::Key_Up);
+    QCOMPARE(l->currentRow(), 1);
+}
+
 void TestShopDialog::ownedEffectsShowGreen_data()
 {
     QTest::addColumn<bool>("dark");
-    QTest::newRow("dark") << true;
-    QTest::newRow("light") << false;
+    QTest::addColumn<QColor>("green");
+    QTest::newRow("dark") << true << QColor("#2ea043");
+    // The nearest shade of that green readable (4.5:1) on the light list.
+    QTest::newRow("light") << false << QColor("#268638");
 }
 
 // The sheets colour every list item; the green of an owned effect must still show.
@@ -441,7 +502,7 @@ void TestShopDialog::ownedEffectsShowGreen()
     l->setCurrentRow(-1);
 
     const QImage image = rendering::render(l->viewport());
-    const QColor green("#2ea043");
+    QFETCH(QColor, green);
     const int ownedGreen = rendering::pixelsNear(image, l->visualItemRect(l->item(0)), green);
     const int otherGreen = rendering::pixelsNear(image, l->visualItemRect(l->item(1)), green);
     QVERIFY2(ownedGreen > 20, qPrintable(QString::number(ownedGreen)));

@@ -104,7 +104,11 @@ private:
             emit list->itemClicked(item);
             auto *status = shop->findChild<QLabel *>("statusLabel");
             QTRY_COMPARE(shop->findChild<QLabel *>("goldAmountLabel")->text(), QString("金币: 0"));
-            QTRY_COMPARE(status->text(), QString("共 39 个特效"));
+            QTRY_COMPARE(status->text(), QString("购买成功: 数字飘动"));
+            // Reloaded with the bought effect owned, and still the one selected.
+            QTRY_VERIFY(list->currentItem() &&
+                        list->currentItem()->text() == QString("数字飘动 - 30 金币 (已拥有)"));
+            QCOMPARE(status->text(), QString("购买成功: 数字飘动"));
             bought = true;
             shop->reject();
         });

@@ -1,4 +1,5 @@
 #include "feedback/clickbutton.h"
+#include "feedback/readablecolour.h"
 #include "support/testenv.h"
 #include <QFile>
 
@@ -51,6 +52,9 @@ private slots:
     void paintingFollowsScale();
     void chosenSizeSurvivesRestyling();
     void pressedLookComesWithTheNextFrame();
+    void focusRingComesWithKeyboardFocusOnly();
+    void plusOneStandsOutFromTheFace_data();
+    void plusOneStandsOutFromTheFace();
 
 private:
     // Read from the parent's rendering: grabbing the button alone fills its whole rectangle
@@ -74,6 +78,8 @@ void TestClickButton::init()
     button->move(80, 90);
     host->show();
     QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+    // The focus ring would cover the border these tests read.
+    button->clearFocus();
 }
 
 void TestClickButton::cleanup()
@@ -270,6 +276,60 @@ void TestClickButton::pressedLookComesWithTheNextFrame()
     QCOMPARE(counter.paints, 0);
     QVERIFY(button->updatesEnabled());
     QTRY_VERIFY(counter.paints > 0);
+}
+
+void TestClickButton::focusRingComesWithKeyboardFocusOnly()
+{
+    QApplication::setActiveWindow(host.get());
+    QVERIFY(QTest::qWaitForWindowActive(host.get()));
+    const QPoint leftEdge(1, 60);
+    const QColor border = pixelAt(leftEdge);
+    QVERIFY(near(border, QColor("#8b949e")));
+
+    // Clicked: focused, but no ring on the game's own button after every click.
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    QVERIFY(button->hasFocus());
+    QTRY_COMPARE(button->scale(), 1.0);
+    QVERIFY(near(pixelAt(leftEdge), border));
+
+    // Reached with Tab: the ring, in the window's text colour, stands out from the border.
+    button->clearFocus();
+    button->setFocus(Qt::TabFocusReason);
+    const QColor ring = pixelAt(leftEdge);
+    QVERIFY2(ReadableColour::contrast(ring, border) >= 3, qPrintable(ring.name()));
+    // A click while it has the ring: the player has gone back to the mouse.
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    QTRY_COMPARE(button->scale(), 1.0);
+    QVERIFY(button->hasFocus());
+    QVERIFY(near(pixelAt(leftEdge), border));
+}
+
+void TestClickButton::plusOneStandsOutFromTheFace_data()
+{
+    QTest::addColumn<QColor>("face");
+    QTest::addColumn<bool>("keepsOrange");
+    QTest::newRow("default orange") << QColor("#ff8f00") << false;
+    QTest::newRow("dark blue") << QColor("#1e3a8a") << true;
+    QTest::newRow("white") << QColor("#ffffff") << false;
+}
+
+// The "+1" keeps its orange where it reads on the player's face colour, plain and hovered
+// (3:1), and takes a shade of that orange that does elsewhere.
+void TestClickButton::plusOneStandsOutFromTheFace()
+{
+    QFETCH(QColor, face);
+    QFETCH(bool, keepsOrange);
+    button->setButtonColor(face);
+    QTest::mousePress(button, Qt::LeftButton, {}, button->rect().center());
+    const QList<QLabel *> labels = floatingLabels(button);
+    QCOMPARE(labels.size(), 1);
+    labels.first()->ensurePolished();
+    const QColor ink = labels.first()->palette().color(QPalette::WindowText);
+    QTest::mouseRelease(button, Qt::LeftButton, {}, button->rect().center());
+    QCOMPARE(ink == QColor("#ff8f00"), keepsOrange);
+    QVERIFY2(ReadableColour::contrast(ink, face) >= 3, qPrintable(ink.name()));
+    QVERIFY2(ReadableColour::contrast(ink, face.darker(115)) >= 3, qPrintable(ink.name()));
+    QVERIFY2(qAbs(ink.hslHue() - QColor("#ff8f00").hslHue()) <= 2, qPrintable(ink.name()));
 }
 
 TAPTEMPEST_TEST_MAIN(TestClickButton)

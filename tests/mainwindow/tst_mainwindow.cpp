@@ -199,6 +199,13 @@ private slots:
         QCOMPARE(button("浅色主题")->objectName(), QString("funcButton"));
         QCOMPARE(button("退出登录")->objectName(), QString("dangerButton"));
         QCOMPARE(clickButton()->text(), QString("CLICK ME!"));
+        // The clicks caption explains itself: what is left to spend, unlike the ranking's
+        // 总点击数.
+        QStringList captionTips;
+        for (QLabel *l : window->findChildren<QLabel *>())
+            if (l->text() == "总点击:")
+                captionTips << l->toolTip();
+        QCOMPARE(captionTips, QStringList{"可以兑换金币或存入银行的点击数；已花掉的点击不再计入"});
         const auto firstStats = timeToNext("stats");
         window->show();
         QCOMPARE(toast(), QString("已切换到深色主题"));

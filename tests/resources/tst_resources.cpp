@@ -1,22 +1,34 @@
 // The compiled-in theme sheets and icon, checked as the player meets them: what the sheets do
 // to real widgets, and whether the icon file is one that Windows and Qt can both read.
 
+#include "dialogs/rankingdialog.h"
+#include "dialogs/shopdialog.h"
+#include "feedback/clickbutton.h"
+#include "mainwindow/mainwindow.h"
 #include "support/rendering.h"
+#include "support/scriptedclient.h"
 #include "support/testenv.h"
 
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QIcon>
 #include <QImageReader>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStringDecoder>
 #include <QStyleFactory>
+#include <QTableWidget>
 #include <QtEndian>
 
 namespace {
@@ -111,7 +123,10 @@ QStringList coloursIn(const QString &value)
 
 QString withoutColours(const QString &value)
 {
+    // The arrow images are drawn in each theme's text colour.
+    static const QRegularExpression themedImage(QStringLiteral("-(dark|light)\\.xpm\\)"));
     QString masked = value;
+    masked.replace(themedImage, QStringLiteral("-<theme>.xpm)"));
     return masked.replace(colourPattern(), QStringLiteral("<colour>"));
 }
 
@@ -135,6 +150,208 @@ struct IconEntry
     int size;
     quint32 bytes;
     quint32 offset;
+};
+
+// One text as the player sees it: the colour most pixels around it have, and its ink, the pixel
+// that stands out most from that.
+struct Reading
+{
+    QString what;
+    double ratio = 0;
+    double needed = 4.5;
+    QString background;
+    QString ink;
+};
+
+Reading read(const QImage &image, const QRect &area, const QString &what, double needed)
+{
+    Reading reading{what, 0, needed, {}, {}};
+    const QRect inside = area.intersected(image.rect());
+    QHash<QRgb, int> counts;
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    if (counts.isEmpty())
+        return reading;
+    QRgb background = counts.cbegin().key();
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > counts.value(background))
+            background = it.key();
+    QRgb ink = background;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (rendering::contrast(QColor(it.key()), QColor(background)) >
+            rendering::contrast(QColor(ink), QColor(background)))
+            ink = it.key();
+    reading.ratio = rendering::contrast(QColor(ink), QColor(background));
+    reading.background = QColor(background).name();
+    reading.ink = QColor(ink).name();
+    return reading;
+}
+
+// Large text (24 px, or 18.7 px bold) needs 3:1, other text 4.5:1.
+double neededFor(const QFont &font)
+{
+    const int size = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
+    return size >= 24 || (font.bold() && size >= 19) ? 3.0 : 4.5;
+}
+
+// Every text of a window, read from one picture of it.
+QList<Reading> readTexts(QWidget *window, const QString &name)
+{
+    const QImage image = window->grab().toImage();
+    QList<Reading> readings;
+    auto add = [&](QWidget *widget, QRect local, const QString &text, const QFont &font) {
+        if (text.isEmpty() || !widget->isVisibleTo(window))
+            return;
+        const QRect area(widget->mapTo(window, local.topLeft()), local.size());
+        readings << read(image, area, name + QStringLiteral(": ") + text, neededFor(font));
+    };
+    auto centred = [](QWidget *widget, const QString &text, Qt::Alignment alignment) {
+        const QSize size = widget->fontMetrics().size(Qt::TextSingleLine, text) + QSize(2, 2);
+        return QStyle::alignedRect(widget->layoutDirection(), alignment, size,
+                                   widget->contentsRect());
+    };
+    if (auto *button = qobject_cast<QPushButton *>(window))
+        add(button, centred(button, button->text(), Qt::AlignCenter), button->text(),
+            button->font());
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (qobject_cast<ClickButton *>(label->parentWidget()))
+            continue; // the "+1", read on its own
+        add(label, centred(label, label->text(), label->alignment()), label->text(), label->font());
+    }
+    for (QPushButton *button : window->findChildren<QPushButton *>())
+        add(button, centred(button, button->text(), Qt::AlignCenter), button->text(),
+            button->font());
+    for (QGroupBox *box : window->findChildren<QGroupBox *>()) {
+        QStyleOptionGroupBox option;
+        option.initFrom(box);
+        option.text = box->title();
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        add(box,
+            box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel,
+                                         box),
+            box->title(), box->font());
+    }
+    for (QComboBox *combo : window->findChildren<QComboBox *>())
+        add(combo, combo->rect().adjusted(6, 4, -26, -4), combo->currentText(), combo->font());
+    for (QListWidget *list : window->findChildren<QListWidget *>())
+        for (int row = 0; row < list->count(); ++row)
+            add(list->viewport(), list->visualItemRect(list->item(row)).adjusted(2, 2, -2, -3),
+                list->item(row)->text() + (list->item(row)->isSelected() ? " (selected)" : ""),
+                list->font());
+    for (QTableWidget *table : window->findChildren<QTableWidget *>()) {
+        for (int row = 0; row < table->rowCount(); ++row)
+            for (int column = 0; column < table->columnCount(); ++column)
+                if (QTableWidgetItem *item = table->item(row, column))
+                    add(table->viewport(), table->visualItemRect(item).adjusted(2, 2, -2, -2),
+                        QStringLiteral("row %1 ").arg(row + 1) + item->text(), table->font());
+        QHeaderView *header = table->horizontalHeader();
+        for (int section = 0; section < header->count(); ++section)
+            add(header->viewport(),
+                QRect(header->sectionViewportPosition(section), 0, header->sectionSize(section),
+                      header->height())
+                    .adjusted(3, 3, -3, -3),
+                table->horizontalHeaderItem(section)->text(), header->font());
+    }
+    return readings;
+}
+
+// How many pixels around and inside `widget` changed between two pictures by at least 3:1.
+int pixelsChangedBy3(const QImage &before, const QImage &after, QWidget *window, QWidget *widget)
+{
+    const QRect area =
+        QRect(widget->mapTo(window, QPoint(0, 0)), widget->size()).adjusted(-3, -3, 3, 3);
+    int changed = 0;
+    for (int y = qMax(0, area.top()); y <= qMin(before.height() - 1, area.bottom()); ++y)
+        for (int x = qMax(0, area.left()); x <= qMin(before.width() - 1, area.right()); ++x)
+            if (rendering::contrast(QColor(before.pixel(x, y)), QColor(after.pixel(x, y))) >= 3)
+                ++changed;
+    return changed;
+}
+
+// The main window, the shop and the ranking in one theme, against a scripted server.
+struct Windows
+{
+    ScriptedClient client;
+    std::unique_ptr<MainWindow> main;
+    std::unique_ptr<ShopDialog> shop;
+    std::unique_ptr<RankingDialog> ranking;
+
+    ~Windows()
+    {
+        ranking.reset();
+        shop.reset();
+        main.reset();
+        client.stop();
+    }
+
+    QPushButton *button(QWidget *window, const QString &text)
+    {
+        for (QPushButton *b : window->findChildren<QPushButton *>())
+            if (b->text() == text)
+                return b;
+        qFatal("no button %s", qPrintable(text));
+    }
+
+    bool open(bool dark)
+    {
+        if (!client.start())
+            return false;
+        client.peer->setHandler([](const RecordedRequest &request) {
+            if (request.action() == "stats")
+                return ScriptedResponse::ok(QJsonObject{
+                    {"total_clicks", 1000}, {"gold", 7}, {"balance", 120}, {"username", "alice"}});
+            if (request.action() == "effects/list") {
+                auto effect = [](int id, const char *css, const char *name, bool owned) {
+                    return QJsonObject{{"id", id},
+                                       {"css_class", css},
+                                       {"name", name},
+                                       {"price", 10},
+                                       {"owned", owned}};
+                };
+                return ScriptedResponse::ok(
+                    QJsonObject{{"effects", QJsonArray{effect(1, "effect-star", "星星", true),
+                                                       effect(2, "effect-heart", "爱心", false),
+                                                       effect(3, "effect-snow", "雪花", false)}}});
+            }
+            if (request.action() == "ranking") {
+                QJsonArray rows;
+                for (int i = 0; i < 5; ++i)
+                    rows.append(QJsonObject{{"username", QStringLiteral("player%1").arg(i + 1)},
+                                            {"total_clicks", 5000 - 100 * i}});
+                return ScriptedResponse::ok(QJsonObject{{"rankings", rows}});
+            }
+            return ScriptedResponse::noAnswer();
+        });
+        client.auth->handleLoginResponse(QJsonObject{{"username", "alice"}, {"token", "tok"}});
+        QSettings().setValue("theme/dark", dark);
+        main = std::make_unique<MainWindow>(client.auth.get(), client.api.get());
+        main->show();
+        if (!QTest::qWaitForWindowExposed(main.get()))
+            return false;
+        auto *gold = main->findChild<QLabel *>("goldLabel");
+        if (!QTest::qWaitFor([gold] { return gold->text() == "7"; }))
+            return false;
+
+        shop = std::make_unique<ShopDialog>(client.auth.get(), client.api.get());
+        shop->show();
+        auto *list = shop->findChild<QListWidget *>("effectList");
+        if (!QTest::qWaitForWindowExposed(shop.get()) ||
+            !QTest::qWaitFor([list] { return list->count() == 3; }))
+            return false;
+        list->setCurrentRow(2); // white on the selection
+
+        ranking = std::make_unique<RankingDialog>(client.api.get());
+        ranking->show();
+        auto *table = ranking->findChild<QTableWidget *>("rankingTable");
+        QPushButton *refresh = button(ranking.get(), "刷新");
+        if (!QTest::qWaitForWindowExposed(ranking.get()) || !QTest::qWaitFor([table, refresh] {
+                return table->rowCount() == 5 && refresh->isEnabled();
+            }))
+            return false;
+        table->selectRow(4);
+        return true;
+    }
 };
 
 } // namespace
@@ -199,8 +416,8 @@ private slots:
         QString error;
         QVERIFY2(parseSheet(text, &rules, &error), qPrintable(error));
         QVERIFY(!rules.isEmpty());
-        // Both themes style the same 70 selectors; a rule lost in an edit shows here.
-        QCOMPARE(rules.size(), 70);
+        // Both themes style the same 87 selectors; a rule lost in an edit shows here.
+        QCOMPARE(rules.size(), 87);
     }
 
     void sheetsStyleEveryObjectName()
@@ -294,12 +511,13 @@ private slots:
     {
         // What the player sees of a few colour roles: role, dark, light.
         static const char *const seen[][3] = {
-            {"Text", "#c9d1d9", "#24292f"},         {"Window", "#0d1117", "#fcfcfd"},
-            {"Surface", "#161b22", "#f6f8fa"},      {"Control", "#21262d", "#f6f8fa"},
-            {"TextDisabled", "#484f58", "#8c959f"}, {"Accent", "#00b4d8", "#0096c7"},
-            {"White", "#ffffff", "#ffffff"},        {"PrimaryPressed", "#0096c7", "#007ea8"},
-            {"Danger", "#f85149", "#cf222e"},       {"Clicks", "#ff8f00", "#d97706"},
-            {"Gold", "#ffd700", "#d4a017"}};
+            {"Text", "#c9d1d9", "#24292f"},           {"Window", "#0d1117", "#fcfcfd"},
+            {"Surface", "#161b22", "#f6f8fa"},        {"Control", "#21262d", "#f6f8fa"},
+            {"TextDisabled", "#484f58", "#8c959f"},   {"Accent", "#00b4d8", "#007399"},
+            {"White", "#ffffff", "#ffffff"},          {"AccentFace", "#00819b", "#0080a9"},
+            {"PrimaryPressed", "#006b8e", "#006b8f"}, {"Danger", "#f85149", "#cf222e"},
+            {"DangerPressed", "#ec1309", "#cf222e"},  {"Clicks", "#ff8f00", "#ac5e05"},
+            {"Toast", "#ff8f00", "#d97706"},          {"Gold", "#ffd700", "#906d10"}};
         QTest::addColumn<bool>("dark");
         QTest::addColumn<QVariantMap>("colours");
         for (const bool dark : {true, false}) {
@@ -391,7 +609,7 @@ private slots:
         QCOMPARE(text(clicks), colour("Clicks"));
         QCOMPARE(text(gold), colour("Gold"));
         QCOMPARE(text(bank), colour("Accent"));
-        QCOMPARE(text(toast), colour("Clicks"));
+        QCOMPARE(text(toast), colour("Toast"));
         QCOMPARE(text(func, QPalette::ButtonText), colour("Text"));
         QCOMPARE(text(danger, QPalette::ButtonText), colour("Danger"));
         QCOMPARE(text(primary, QPalette::ButtonText), colour("White"));
@@ -408,12 +626,12 @@ private slots:
         QCOMPARE(face(plain), colour("Control"));
         QCOMPARE(face(func), colour("Control"));
         QCOMPARE(face(danger), colour("Control"));
-        QCOMPARE(face(primary), colour("Accent"));
+        QCOMPARE(face(primary), colour("AccentFace"));
         QCOMPARE(face(disabled), colour("Surface"));
         func->setDown(true);
-        QCOMPARE(face(func), colour("Accent"));
+        QCOMPARE(face(func), colour("AccentFace"));
         danger->setDown(true);
-        QCOMPARE(face(danger), colour("Danger"));
+        QCOMPARE(face(danger), colour("DangerPressed"));
         primary->setDown(true);
         QCOMPARE(face(primary), colour("PrimaryPressed"));
 
@@ -447,10 +665,119 @@ private slots:
         applySheet(false);
         QTRY_COMPARE(plain->font().pixelSize(), 13);
         QCOMPARE(func->font().pixelSize(), 14);
-        QCOMPARE(clicks->palette().color(QPalette::WindowText).name(), QStringLiteral("#d97706"));
+        QCOMPARE(clicks->palette().color(QPalette::WindowText).name(), QStringLiteral("#ac5e05"));
 
         applySheet(true);
         QTRY_COMPARE(plain->font().pixelSize(), 14);
+    }
+
+    void themesData()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("dark") << true;
+        QTest::newRow("light") << false;
+    }
+
+    void everyTextIsReadable_data() { themesData(); }
+
+    // Main window, shop and ranking as drawn, text by text: 4.5:1 against what is behind it, 3:1
+    // for large text and the "+1".
+    void everyTextIsReadable()
+    {
+        QFETCH(bool, dark);
+        Windows windows;
+        QVERIFY(windows.open(dark));
+        QList<Reading> readings;
+        readings << readTexts(windows.main.get(), "main window");
+        // Pressed faces carry white text.
+        for (const char *text : {"兑换金币", "退出登录"}) {
+            QPushButton *button = windows.button(windows.main.get(), text);
+            button->setDown(true);
+            readings << readTexts(button, QStringLiteral("main window, pressed"));
+            button->setDown(false);
+        }
+        auto *click = windows.main->findChild<ClickButton *>("clickButton");
+        QTest::mousePress(click, Qt::LeftButton);
+        const QList<QLabel *> floating = click->findChildren<QLabel *>();
+        QCOMPARE(floating.size(), 1);
+        readings << read(click->grab().toImage(),
+                         floating[0]->geometry().intersected(click->rect().adjusted(4, 4, -4, -4)),
+                         "main window: +1", 3.0);
+        QTest::mouseRelease(click, Qt::LeftButton);
+
+        readings << readTexts(windows.shop.get(), "shop");
+        QPushButton *refresh = windows.button(windows.ranking.get(), "刷新");
+        readings << readTexts(windows.ranking.get(), "ranking");
+        refresh->setDown(true);
+        readings << readTexts(refresh, "ranking, pressed");
+        refresh->setDown(false);
+
+        QStringList failing;
+        for (const Reading &r : std::as_const(readings)) {
+            const QString line = QStringLiteral("%1: %2 on %3, %4:1 (needs %5:1)")
+                                     .arg(r.what, r.ink, r.background)
+                                     .arg(r.ratio, 0, 'f', 2)
+                                     .arg(r.needed);
+            qInfo("%s", qPrintable(line));
+            if (r.ratio < r.needed)
+                failing << r.what;
+        }
+        QVERIFY(readings.size() > 40);
+        // Coloured in the main window's own code, which no theme sheet reaches.
+        QStringList outsideTheSheets{"main window: CLICK ME!"};
+        if (!dark)
+            outsideTheSheets << "main window: 用户:"
+                             << "main window: alice"
+                             << "main window: 总点击:"
+                             << "main window: 1000"
+                             << "main window: 金币:"
+                             << "main window: 7"
+                             << "main window: 银行余额:"
+                             << "main window: 120 元";
+        failing.sort();
+        outsideTheSheets.sort();
+        QCOMPARE(failing, outsideTheSheets);
+    }
+
+    void focusIsVisibleOnEveryFocusableWidget_data() { themesData(); }
+
+    // Focusing any control changes a ring of pixels around or along its edge by at least 3:1.
+    void focusIsVisibleOnEveryFocusableWidget()
+    {
+        QFETCH(bool, dark);
+        Windows windows;
+        QVERIFY(windows.open(dark));
+        QStringList weak;
+        int checked = 0;
+        for (QWidget *window : {static_cast<QWidget *>(windows.main.get()),
+                                static_cast<QWidget *>(windows.shop.get()),
+                                static_cast<QWidget *>(windows.ranking.get())}) {
+            QApplication::setActiveWindow(window);
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            for (QWidget *widget : window->findChildren<QWidget *>()) {
+                if (!widget->isVisibleTo(window) || !widget->isEnabled() ||
+                    !(widget->focusPolicy() & Qt::TabFocus))
+                    continue;
+                if (QWidget *focused = QApplication::focusWidget())
+                    focused->clearFocus();
+                const QImage before = window->grab().toImage();
+                widget->setFocus(Qt::TabFocusReason);
+                QTRY_VERIFY(widget->hasFocus());
+                const QImage after = window->grab().toImage();
+                const int changed = pixelsChangedBy3(before, after, window, widget);
+                const int ring = 2 * (widget->width() + widget->height());
+                ++checked;
+                if (changed < ring)
+                    weak << QStringLiteral("%1 %2 \"%3\": %4 pixels changed by 3:1, a ring is %5")
+                                .arg(window->windowTitle(), widget->metaObject()->className(),
+                                     widget->property("text").toString())
+                                .arg(changed)
+                                .arg(ring);
+            }
+        }
+        // 7 function buttons and the click button, list and close, combo, refresh, table, close.
+        QCOMPARE(checked, 14);
+        QVERIFY2(weak.isEmpty(), qPrintable(weak.join('\n')));
     }
 
     // The directory and entries as Windows reads them, byte by byte.
