@@ -81,10 +81,12 @@ void ShopDialog::loadEffects()
 {
     statusLabel->setText(QStringLiteral("加载特效列表中..."));
     QPointer<ShopDialog> self(this);
-    apiClient->fetchEffects([self](bool success, const QJsonArray &effects, const QString &error) {
-        if (self)
-            self->onFetchEffectsDone(success, effects, error);
-    });
+    apiClient->fetchEffects(
+        [self](bool success, const QJsonArray &effects, const QString &error) {
+            if (self)
+                self->onFetchEffectsDone(success, effects, error);
+        },
+        this);
 }
 
 void ShopDialog::onItemClicked(QListWidgetItem *item)
@@ -103,11 +105,13 @@ void ShopDialog::onItemClicked(QListWidgetItem *item)
     if (authManager->gold() > 0) {
         statusLabel->setText(QStringLiteral("购买中..."));
         QPointer<ShopDialog> self(this);
-        apiClient->buyEffect(effectId,
-                             [self](bool success, const QJsonObject &data, const QString &error) {
-                                 if (self)
-                                     self->onBuyEffect(success, data, error);
-                             });
+        apiClient->buyEffect(
+            effectId,
+            [self](bool success, const QJsonObject &data, const QString &error) {
+                if (self)
+                    self->onBuyEffect(success, data, error);
+            },
+            this);
         return;
     }
     QMessageBox::warning(this, QStringLiteral("金币不足"),

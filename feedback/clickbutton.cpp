@@ -1,6 +1,6 @@
 #include "clickbutton.h"
 
-#include "app/settingskeys.h"
+#include "net/settingskeys.h"
 
 #include <QEasingCurve>
 #include <QEvent>
