@@ -7,6 +7,7 @@
 #include "support/testenv.h"
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
@@ -59,6 +60,7 @@ private slots:
     void failureKeepsRowsAndEnablesRefresh();
     void timeoutEnablesRefresh();
     void namesCannotReorderTheTable();
+    void longNamesAreElided();
 
 private:
     QTableWidget *table(QWidget *d) { return d->findChild<QTableWidget *>("rankingTable"); }
@@ -307,8 +309,28 @@ void TestRankingDialog::namesCannotReorderTheTable()
     QCOMPARE(cell(&dialog, 2, 1), QString::fromUtf8("王\u200D五 😀"));
 }
 
+void TestRankingDialog::longNamesAreElided()
+{
+    const QString name(10000, QLatin1Char('w'));
+    peer->enqueue(rankingReply({QJsonObject{{"username", name}, {"total_clicks", 9}},
+                                QJsonObject{{"username", "bob"}, {"total_clicks", 8}}}));
+    RankingDialog dialog(api.get());
+    dialog.show();
+    QTRY_COMPARE(status(&dialog)->text(), QStringLiteral("显示 2 条记录"));
+    QTableWidgetItem *cut = table(&dialog)->item(0, 1);
+    QVERIFY2(cut->text().size() < 100, qPrintable(QString::number(cut->text().size())));
+    QVERIFY(cut->text().endsWith(QChar(0x2026)));
+    QCOMPARE(cut->toolTip(), name);
+    // A name that fits is shown whole, without a tool tip.
+    QCOMPARE(cell(&dialog, 1, 1), QStringLiteral("bob"));
+    QCOMPARE(table(&dialog)->item(1, 1)->toolTip(), QString());
+    // The clicks stay inside the dialog.
+    QVERIFY(table(&dialog)->horizontalHeader()->sectionViewportPosition(2) < dialog.width());
+}
+
 void TestRankingDialog::timeoutEnablesRefresh()
 {
+    api->setTimeout(500);
     peer->setFallback(ScriptedResponse::noAnswer());
     RankingDialog dialog(api.get());
     dialog.show();

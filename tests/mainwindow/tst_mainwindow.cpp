@@ -7,6 +7,7 @@
 #include "net/authmanager.h"
 #include "net/clickoutbox.h"
 #include "support/modalscript.h"
+#include "support/rendering.h"
 #include "support/scriptedclient.h"
 #include "support/testenv.h"
 
@@ -23,6 +24,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStatusBar>
 
 #include <memory>
 
@@ -405,6 +407,22 @@ private slots:
         QCOMPARE(auth->username(), sent);
     }
 
+    void longNamesAreElided()
+    {
+        const QString name(10000, QLatin1Char('w'));
+        game->overrides["stats"].enqueue(
+            ScriptedResponse::ok(QJsonObject{{"total_clicks", 5}, {"username", name}}));
+        window = new MainWindow(auth.get(), client.get(), fast());
+        window->show();
+        QTRY_COMPARE(shown("clicksLabel"), QString("5"));
+        QLabel *user = label("usernameLabel");
+        QVERIFY2(user->text().size() < 100, qPrintable(QString::number(user->text().size())));
+        QVERIFY(user->text().endsWith(QChar(0x2026)));
+        QCOMPARE(user->toolTip(), name);
+        // The info box keeps the window at its usual size.
+        QVERIFY(window->minimumSizeHint().width() <= 800);
+    }
+
     void clickBatchRefusedByARedirectKeepsItsClicks()
     {
         ScriptedPeer elsewhere;
@@ -755,6 +773,9 @@ private slots:
         QVERIFY(qApp->styleSheet().startsWith("/* TapTempest 浅色主题样式表 */"));
         QVERIFY(button("深色主题"));
         QCOMPARE(toast(), QString("已切换到浅色主题"));
+        // The status bar follows the theme's sheet.
+        const QImage bar = rendering::render(window->statusBar());
+        QVERIFY(rendering::pixelsNear(bar, bar.rect(), QColor("#f6f8fa"), 4) > bar.width() * 4);
         QTest::mouseClick(button("深色主题"), Qt::LeftButton);
         QCOMPARE(QSettings().value("theme/dark").toBool(), true);
         QCOMPARE(toast(), QString("已切换到深色主题"));
