@@ -153,18 +153,24 @@ void GameSession::sendInherited()
             }
             self->inherited.removeIf(
                 [&entry](const ClickOutbox::Entry &e) { return e.syncId == entry.syncId; });
-            self->unconfirmedClicks = int(qMax<qint64>(0, self->unconfirmedClicks - entry.owed()));
-            qint64 total = 0;
-            qint64 gold = 0;
-            if (ReplyFigures::count(data, QStringLiteral("total_clicks"), &total) &&
-                ReplyFigures::count(data, QStringLiteral("gold"), &gold))
-                self->authManager->updateClicksAndGold(total, gold);
-            emit self->figuresChanged();
-            if (self->unconfirmedClicks == 0)
-                emit self->message(SessionText::synced());
+            self->onBatchConfirmed(entry.owed(), data);
             self->forceSync();
         },
         this);
+}
+
+void GameSession::onBatchConfirmed(qint64 count, const QJsonObject &data)
+{
+    unconfirmedClicks = int(qMax<qint64>(0, unconfirmedClicks - count));
+    qint64 clicks = 0;
+    qint64 gold = 0;
+    // Credited either way; figures that cannot be true are not shown.
+    if (ReplyFigures::count(data, QStringLiteral("total_clicks"), &clicks) &&
+        ReplyFigures::count(data, QStringLiteral("gold"), &gold))
+        authManager->updateClicksAndGold(clicks, gold);
+    emit figuresChanged();
+    if (unconfirmedClicks == 0)
+        emit message(SessionText::synced());
 }
 
 void GameSession::flushPendingClicks()
@@ -202,16 +208,7 @@ void GameSession::sendBatch(int count, bool tracked)
                 self->recordOwed();
                 return;
             }
-            self->unconfirmedClicks = qMax(0, self->unconfirmedClicks - count);
-            qint64 clicks = 0;
-            qint64 gold = 0;
-            // Credited either way; figures that cannot be true are not shown.
-            if (ReplyFigures::count(data, QStringLiteral("total_clicks"), &clicks) &&
-                ReplyFigures::count(data, QStringLiteral("gold"), &gold))
-                self->authManager->updateClicksAndGold(clicks, gold);
-            emit self->figuresChanged();
-            if (self->unconfirmedClicks == 0)
-                emit self->message(SessionText::synced());
+            self->onBatchConfirmed(count, data);
         },
         this);
 }

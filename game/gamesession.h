@@ -89,6 +89,8 @@ private:
     void onFetchStatsDone(bool success, const QJsonObject &data, const ApiError &error);
     void onSyncTick();
     void sendBatch(int count, bool tracked);
+    // The server credited `count` clicks and sent back the figures in `data`.
+    void onBatchConfirmed(qint64 count, const QJsonObject &data);
     void sendInherited();
     void flushPendingClicks();
     void recordOwed();
