@@ -124,6 +124,31 @@ private slots:
         QCOMPARE(GameSession::Intervals().syncMs, 3000);
     }
 
+    // What a server leaves out reads as 0; a balance comes from "balance", else "bank_balance".
+    void missingFigures()
+    {
+        auth->updateStats(1000, 7, "0");
+        peer->setFallback(ScriptedResponse::ok(QJsonObject()));
+        open();
+        for (int i = 0; i < GameSession::syncThreshold; ++i)
+            session->click();
+        QTRY_COMPARE(session->unconfirmedClickCount(), 0);
+        QCOMPARE(session->shownClicks(), 0);
+        QCOMPARE(session->gold(), 0);
+
+        peer->enqueue(ScriptedResponse::ok(QJsonObject{{"total_clicks", 5}, {"bank_balance", 42}}));
+        session->loadStats();
+        QTRY_COMPARE(session->balance(), QString("42"));
+        peer->enqueue(ScriptedResponse::ok(QJsonObject{{"balance", 99.6}, {"bank_balance", 1}}));
+        session->loadStats();
+        QTRY_COMPARE(session->balance(), QString("100"));
+        QCOMPARE(session->shownClicks(), 0);
+        peer->enqueue(ScriptedResponse::ok(QJsonObject{{"total_clicks", 5}}));
+        session->loadStats();
+        QTRY_COMPARE(session->shownClicks(), 5);
+        QCOMPARE(session->balance(), QString("0"));
+    }
+
     void badFiguresKeepWhatIsShown_data()
     {
         QTest::addColumn<QJsonObject>("reply");

@@ -337,16 +337,6 @@ private slots:
         QCOMPARE(sent[1].json().value("sync_total").toInt(), 21);
     }
 
-    void clickReplyWithoutFigures()
-    {
-        openWindow();
-        game->overrides["click"].enqueue(ScriptedResponse::ok(QJsonObject()));
-        click(20);
-        QTRY_COMPARE(window->unconfirmedClickCount(), 0);
-        QCOMPARE(shown("clicksLabel"), QString("0"));
-        QCOMPARE(shown("goldLabel"), QString("0"));
-    }
-
     void statisticsMerge()
     {
         game->overrides["stats"].enqueue(ScriptedResponse::ok(
@@ -441,15 +431,6 @@ private slots:
         QTRY_COMPARE(window->unconfirmedClickCount(), 0);
         QCOMPARE(batches(), (QList<int>{20, 20}));
         QCOMPARE(elsewhere.requests.size(), 0);
-    }
-
-    void bankBalanceFallback()
-    {
-        game->overrides["stats"].enqueue(
-            ScriptedResponse::ok(QJsonObject{{"total_clicks", 5}, {"bank_balance", 42}}));
-        window = new MainWindow(auth.get(), client.get(), fast());
-        window->show();
-        QTRY_COMPARE(shown("bankLabel"), QString("42 元"));
     }
 
     void expiredSessionEnds()
