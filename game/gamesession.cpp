@@ -269,21 +269,23 @@ void GameSession::onFetchStatsDone(bool success, const QJsonObject &data, const 
 
 void GameSession::exchangeGold(int clicks)
 {
-    QPointer<GameSession> self(this);
-    apiClient->exchangeGold(
-        clicks, [self, clicks](bool success, const QJsonObject &data, const ApiError &error) {
-            if (self)
-                self->onSpendDone(Spend::Exchange, clicks, success, data, error);
-        });
+    spend(Spend::Exchange, clicks);
 }
 
 void GameSession::depositToBank(int clicks)
 {
+    spend(Spend::Deposit, clicks);
+}
+
+void GameSession::spend(Spend what, int clicks)
+{
+    const auto send =
+        what == Spend::Exchange ? &ApiClient::exchangeGold : &ApiClient::depositToBank;
     QPointer<GameSession> self(this);
-    apiClient->depositToBank(
-        clicks, [self, clicks](bool success, const QJsonObject &data, const ApiError &error) {
+    (apiClient->*send)(
+        clicks, [self, what, clicks](bool success, const QJsonObject &data, const ApiError &error) {
             if (self)
-                self->onSpendDone(Spend::Deposit, clicks, success, data, error);
+                self->onSpendDone(what, clicks, success, data, error);
         });
 }
 

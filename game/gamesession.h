@@ -95,6 +95,7 @@ private:
     void flushPendingClicks();
     void recordOwed();
     void writeJournal();
+    void spend(Spend what, int clicks);
     void onSpendDone(Spend spend, int amount, bool success, const QJsonObject &data,
                      const ApiError &error);
 
