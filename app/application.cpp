@@ -1,22 +1,19 @@
 #include "application.h"
 
-#include "app/settingskeys.h"
 #include "common/signalwatcher.h"
 #include "dialogs/logindialog.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "net/clickoutbox.h"
+#include "resources/theme.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QLoggingCategory>
-#include <QSettings>
 #include <QStyleFactory>
-#include <QTextStream>
 #include <QTranslator>
 
 namespace {
@@ -55,14 +52,8 @@ int Application::exec(QApplication &app)
         apiClient.stopWaiting();
     });
 
-    {
-        QSettings settings;
-        const bool startupDark =
-            settings.value(SettingsKeys::themeDark, SettingsKeys::defaultThemeDark).toBool();
-        applyStyleSheet(&app, startupDark);
-
-        runSessionLoop(&authManager, &apiClient, &app, startupDark);
-    }
+    Theme::applySaved(&app);
+    runSessionLoop(&authManager, &apiClient, &app);
     // Clicks handed to the server on the way out still need their answer.
     if (status == 0)
         apiClient.waitForClickRequests();
@@ -87,7 +78,7 @@ void Application::prepare(QApplication &app)
     QCoreApplication::setApplicationName("TapTempest");
     QCoreApplication::setApplicationVersion(QStringLiteral(TAPTEMPEST_VERSION));
     QCoreApplication::setOrganizationName("TapTempest");
-    QGuiApplication::setDesktopFileName("taptempest");
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.taptempest.TapTempest"));
     QGuiApplication::setQuitOnLastWindowClosed(false);
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QGuiApplication::setWindowIcon(QIcon(":/icon.ico"));
@@ -116,18 +107,7 @@ void Application::installQtTranslation(QApplication &app)
     QCoreApplication::installTranslator(translator);
 }
 
-void Application::applyStyleSheet(QApplication *app, bool dark)
-{
-    QFile file(dark ? ":/style.qss" : ":/style_light.qss");
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return;
-    QTextStream stream(&file);
-    app->setStyleSheet(stream.readAll());
-    file.close();
-}
-
-void Application::runSessionLoop(AuthManager *authManager, ApiClient *apiClient, QApplication *app,
-                                 bool startupDark)
+void Application::runSessionLoop(AuthManager *authManager, ApiClient *apiClient, QApplication *app)
 {
     for (;;) {
         if (!authManager->savedToken().isEmpty() && authManager->hasToken()) {
@@ -152,6 +132,7 @@ void Application::runSessionLoop(AuthManager *authManager, ApiClient *apiClient,
 
         if (authManager->isLoggedIn())
             break;
-        applyStyleSheet(app, startupDark);
+        // The login dialog wears the theme the player last chose, not the one of start-up.
+        Theme::applySaved(app);
     }
 }

@@ -20,16 +20,11 @@ public:
     // Qt's own Simplified Chinese texts (standard buttons, colour dialog); once per application.
     static void installQtTranslation(QApplication &app);
 
-    // Loads ":/style.qss" (dark) or ":/style_light.qss" and installs it application-wide.
-    // A sheet that cannot be opened leaves the current one in force.
-    static void applyStyleSheet(QApplication *app, bool dark);
-
     // What a request to stop the program does: open dialogs are cancelled and the main window
     // is closed, as if the player had done it.
     static void closeAllWindows();
 
     // Login dialog and main window, alternating until the player closes the window while logged
     // in or leaves the login dialog without logging in.
-    static void runSessionLoop(AuthManager *authManager, ApiClient *apiClient, QApplication *app,
-                               bool startupDark);
+    static void runSessionLoop(AuthManager *authManager, ApiClient *apiClient, QApplication *app);
 };

@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "net/apiclient.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -29,10 +31,11 @@ std::optional<CommandLine::Answer> CommandLine::answerFor(const QStringList &arg
     parser.setApplicationDescription(
         QStringLiteral("TapTempest 点击游戏 (a clicker game)\n\n"
                        "TAPTEMPEST_SERVER_URL  游戏服务器地址 (the game server's endpoint), "
-                       "default " TAPTEMPEST_DEFAULT_SERVER_URL "\n"
+                       "default %1\n"
                        "TAPTEMPEST_CA_FILE     信任的服务器证书 (a PEM file of certificates to "
                        "trust)\n\n"
-                       "Qt's own options (-platform, -style, ...) are accepted as well."));
+                       "Qt's own options (-platform, -style, ...) are accepted as well.")
+            .arg(ApiClient::defaultEndpoint()));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     // Options the game does not know are Qt's, or nobody's: either way the game starts.

@@ -1,5 +1,6 @@
 #include "rankingdialog.h"
 
+#include "elidedtext.h"
 #include "itemcolourdelegate.h"
 
 #include "net/apiclient.h"
@@ -17,6 +18,15 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+namespace {
+
+// The most rows the limit box offers; also the cap when no limit could be read.
+constexpr int kMostRows = 200;
+// A name column wider than this would push the clicks out of the dialog.
+constexpr int kNameWidth = 260;
+
+} // namespace
 
 RankingDialog::RankingDialog(ApiClient *api, QWidget *parent) : QDialog(parent), apiClient(api)
 {
@@ -98,14 +108,17 @@ void RankingDialog::loadRanking(int limit)
 {
     statusLabel->setText(QStringLiteral("加载排行榜中..."));
     refreshButton->setEnabled(false);
+    requestedLimit = limit;
     QPointer<RankingDialog> self(this);
-    apiClient->fetchRanking(limit,
-                            [self](bool success, const QJsonArray &rankings, const QString &error) {
-                                if (!self)
-                                    return;
-                                self->refreshButton->setEnabled(true);
-                                self->onFetchRankingDone(success, rankings, error);
-                            });
+    apiClient->fetchRanking(
+        limit,
+        [self](bool success, const QJsonArray &rankings, const QString &error) {
+            if (!self)
+                return;
+            self->refreshButton->setEnabled(true);
+            self->onFetchRankingDone(success, rankings, error);
+        },
+        this);
 }
 
 void RankingDialog::onFetchRankingDone(bool success, const QJsonArray &rankings,
@@ -115,18 +128,22 @@ void RankingDialog::onFetchRankingDone(bool success, const QJsonArray &rankings,
         statusLabel->setText(QStringLiteral("加载失败: ") + error);
         return;
     }
-    populateTable(rankings);
-    statusLabel->setText(QStringLiteral("显示 %1 条记录").arg(rankings.size()));
+    // The rows asked for and no more, whatever the server sent.
+    const int rows =
+        int(qMin<qsizetype>(rankings.size(), requestedLimit > 0 ? requestedLimit : kMostRows));
+    populateTable(rankings, rows);
+    statusLabel->setText(QStringLiteral("显示 %1 条记录").arg(rows));
 }
 
-void RankingDialog::populateTable(const QJsonArray &rankings)
+void RankingDialog::populateTable(const QJsonArray &rankings, int rows)
 {
     static const QColor medals[] = {QColor(QStringLiteral("#ffd700")),
                                     QColor(QStringLiteral("#c0c0c0")),
                                     QColor(QStringLiteral("#cd7f32"))};
 
-    rankingTable->setRowCount(rankings.size());
-    for (int row = 0; row < rankings.size(); ++row) {
+    rankingTable->setRowCount(rows);
+    const QFontMetrics metrics(rankingTable->font());
+    for (int row = 0; row < rows; ++row) {
         const QJsonObject entry = rankings.at(row).toObject();
         const QString username = entry.value(QStringLiteral("username")).toString();
         const qint64 totalClicks = entry.value(QStringLiteral("total_clicks")).toInteger(0);
@@ -138,7 +155,9 @@ void RankingDialog::populateTable(const QJsonArray &rankings)
             rankItem->setForeground(QBrush(medals[row]));
         rankingTable->setItem(row, 0, rankItem);
 
-        rankingTable->setItem(row, 1, new QTableWidgetItem(DisplayText::clean(username)));
+        auto *nameItem = new QTableWidgetItem;
+        ElidedText::show(nameItem, metrics, DisplayText::clean(username), kNameWidth);
+        rankingTable->setItem(row, 1, nameItem);
 
         auto *clicksItem = new QTableWidgetItem(QString::number(totalClicks));
         clicksItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);

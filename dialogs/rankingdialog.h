@@ -27,11 +27,12 @@ private slots:
 
 private:
     void setupUi();
-    void populateTable(const QJsonArray &rankings);
+    void populateTable(const QJsonArray &rankings, int rows);
 
     ApiClient *apiClient;
     QTableWidget *rankingTable = nullptr;
     QPushButton *refreshButton = nullptr;
     QComboBox *limitCombo = nullptr;
     QLabel *statusLabel = nullptr;
+    int requestedLimit = 0;
 };

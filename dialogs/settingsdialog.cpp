@@ -1,7 +1,8 @@
 #include "settingsdialog.h"
 
-#include "app/settingskeys.h"
 #include "feedback/effectmanager.h"
+#include "net/appsettings.h"
+#include "net/settingskeys.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -228,65 +229,36 @@ void SettingsDialog::fitEffectTexts(int width)
 
 void SettingsDialog::loadSettings()
 {
-    QSettings settings;
-    darkThemeCheck->setChecked(
-        settings.value(SettingsKeys::themeDark, SettingsKeys::defaultThemeDark).toBool());
-
-    accentColor = QColor::fromString(
-        settings
-            .value(SettingsKeys::themeAccentColor, QLatin1String(SettingsKeys::defaultAccentColor))
-            .toString());
+    darkThemeCheck->setChecked(AppSettings::themeDark());
+    accentColor = QColor::fromString(AppSettings::accentColor());
     accentColorButton->setStyleSheet(swatchStyle(accentColor));
+    showButtonLook(AppSettings::buttonLook());
+    effectsEnabledCheck->setChecked(AppSettings::effectsEnabled());
+    soundEnabledCheck->setChecked(AppSettings::soundEnabled());
+}
 
+void SettingsDialog::showButtonLook(const ButtonLook &look)
+{
     // The spin boxes clamp stored values to their ranges.
-    widthSpin->setValue(
-        settings.value(SettingsKeys::buttonWidth, SettingsKeys::defaultButtonWidth).toInt());
-    heightSpin->setValue(
-        settings.value(SettingsKeys::buttonHeight, SettingsKeys::defaultButtonHeight).toInt());
-    radiusSpin->setValue(
-        settings.value(SettingsKeys::buttonBorderRadius, SettingsKeys::defaultButtonBorderRadius)
-            .toInt());
-    borderWidthSpin->setValue(
-        settings.value(SettingsKeys::buttonBorderWidth, SettingsKeys::defaultButtonBorderWidth)
-            .toInt());
-
-    buttonColor = QColor::fromString(
-        settings.value(SettingsKeys::buttonColor, QLatin1String(SettingsKeys::defaultButtonColor))
-            .toString());
+    widthSpin->setValue(look.width);
+    heightSpin->setValue(look.height);
+    radiusSpin->setValue(look.borderRadius);
+    borderWidthSpin->setValue(look.borderWidth);
+    buttonColor = QColor::fromString(look.color);
     buttonColorButton->setStyleSheet(swatchStyle(buttonColor));
-    borderColor =
-        QColor::fromString(settings
-                               .value(SettingsKeys::buttonBorderColor,
-                                      QLatin1String(SettingsKeys::defaultButtonBorderColor))
-                               .toString());
+    borderColor = QColor::fromString(look.borderColor);
     borderColorButton->setStyleSheet(swatchStyle(borderColor));
-
-    effectsEnabledCheck->setChecked(
-        settings.value(SettingsKeys::effectsEnabled, SettingsKeys::defaultEffectsEnabled).toBool());
-    soundEnabledCheck->setChecked(
-        settings.value(SettingsKeys::soundEnabled, SettingsKeys::defaultSoundEnabled).toBool());
 }
 
 void SettingsDialog::saveSettings()
 {
-    QSettings settings;
-    settings.setValue(SettingsKeys::themeDark, darkThemeCheck->isChecked());
-    settings.setValue(SettingsKeys::themeAccentColor, accentColor.name());
-    settings.setValue(SettingsKeys::buttonWidth, widthSpin->value());
-    settings.setValue(SettingsKeys::buttonHeight, heightSpin->value());
-    settings.setValue(SettingsKeys::buttonBorderRadius, radiusSpin->value());
-    settings.setValue(SettingsKeys::buttonBorderWidth, borderWidthSpin->value());
-    settings.setValue(SettingsKeys::buttonColor, buttonColor.name());
-    settings.setValue(SettingsKeys::buttonBorderColor, borderColor.name());
-    settings.setValue(SettingsKeys::effectsEnabled, effectsEnabledCheck->isChecked());
-    settings.setValue(SettingsKeys::soundEnabled, soundEnabledCheck->isChecked());
-    settings.sync();
-}
-
-void SettingsDialog::onThemeChanged(int state)
-{
-    // The theme box is read only when Apply writes the settings.
-    Q_UNUSED(state);
+    AppSettings::setThemeDark(darkThemeCheck->isChecked());
+    AppSettings::setAccentColor(accentColor.name());
+    AppSettings::setButtonLook(ButtonLook{widthSpin->value(), heightSpin->value(),
+                                          radiusSpin->value(), borderWidthSpin->value(),
+                                          buttonColor.name(), borderColor.name()});
+    AppSettings::setEffectsEnabled(effectsEnabledCheck->isChecked());
+    AppSettings::setSoundEnabled(soundEnabledCheck->isChecked());
 }
 
 void SettingsDialog::chooseColor(QColor &color, QPushButton *swatch, const QString &title)
@@ -325,14 +297,7 @@ void SettingsDialog::onResetClicked()
     darkThemeCheck->setChecked(SettingsKeys::defaultThemeDark);
     accentColor = QColor(QLatin1String(SettingsKeys::defaultAccentColor));
     accentColorButton->setStyleSheet(swatchStyle(accentColor));
-    widthSpin->setValue(SettingsKeys::defaultButtonWidth);
-    heightSpin->setValue(SettingsKeys::defaultButtonHeight);
-    radiusSpin->setValue(SettingsKeys::defaultButtonBorderRadius);
-    borderWidthSpin->setValue(SettingsKeys::defaultButtonBorderWidth);
-    buttonColor = QColor(QLatin1String(SettingsKeys::defaultButtonColor));
-    buttonColorButton->setStyleSheet(swatchStyle(buttonColor));
-    borderColor = QColor(QLatin1String(SettingsKeys::defaultButtonBorderColor));
-    borderColorButton->setStyleSheet(swatchStyle(borderColor));
+    showButtonLook(AppSettings::defaultButtonLook());
     effectsEnabledCheck->setChecked(SettingsKeys::defaultEffectsEnabled);
     soundEnabledCheck->setChecked(SettingsKeys::defaultSoundEnabled);
 

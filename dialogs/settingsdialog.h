@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPair>
 
+struct ButtonLook;
 class AuthManager;
 class EffectManager;
 class QCheckBox;
@@ -31,7 +32,6 @@ signals:
     void settingsChanged();
 
 private slots:
-    void onThemeChanged(int state);
     void onChooseAccentColor();
     void onChooseButtonColor();
     void onChooseBorderColor();
@@ -46,6 +46,7 @@ private:
     void fitEffectTexts(int width);
     void loadSettings();
     void saveSettings();
+    void showButtonLook(const ButtonLook &look);
     void chooseColor(QColor &color, QPushButton *swatch, const QString &title);
 
     AuthManager *authManager;

@@ -108,10 +108,12 @@ void ShopDialog::loadEffects()
     if (!holdingPurchaseMessage)
         showStatus(QStringLiteral("加载特效列表中..."));
     QPointer<ShopDialog> self(this);
-    apiClient->fetchEffects([self](bool success, const QJsonArray &effects, const QString &error) {
-        if (self)
-            self->onFetchEffectsDone(success, effects, error);
-    });
+    apiClient->fetchEffects(
+        [self](bool success, const QJsonArray &effects, const QString &error) {
+            if (self)
+                self->onFetchEffectsDone(success, effects, error);
+        },
+        this);
 }
 
 void ShopDialog::onItemClicked(QListWidgetItem *item)
@@ -131,11 +133,13 @@ void ShopDialog::onItemClicked(QListWidgetItem *item)
         showStatus(QStringLiteral("购买中..."));
         buyingEffectId = effectId;
         QPointer<ShopDialog> self(this);
-        apiClient->buyEffect(effectId,
-                             [self](bool success, const QJsonObject &data, const QString &error) {
-                                 if (self)
-                                     self->onBuyEffect(success, data, error);
-                             });
+        apiClient->buyEffect(
+            effectId,
+            [self](bool success, const QJsonObject &data, const QString &error) {
+                if (self)
+                    self->onBuyEffect(success, data, error);
+            },
+            this);
         return;
     }
     QMessageBox::warning(this, QStringLiteral("金币不足"),

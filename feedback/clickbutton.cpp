@@ -1,7 +1,7 @@
 #include "clickbutton.h"
 
-#include "app/settingskeys.h"
 #include "feedback/readablecolour.h"
+#include "net/settingskeys.h"
 
 #include <QEasingCurve>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/settingskeys.h"
+#include "net/settingskeys.h"
 
 #include <QColor>
 #include <QPushButton>

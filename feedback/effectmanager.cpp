@@ -2,7 +2,7 @@
 
 #include "effectlayer.h"
 
-#include "app/settingskeys.h"
+#include "net/settingskeys.h"
 
 #include <QPropertyAnimation>
 #include <QRandomGenerator>

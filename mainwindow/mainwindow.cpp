@@ -1,15 +1,15 @@
 #include "mainwindow.h"
 
-#include "app/application.h"
-#include "app/settingskeys.h"
+#include "dialogs/elidedtext.h"
 #include "dialogs/rankingdialog.h"
 #include "dialogs/settingsdialog.h"
 #include "dialogs/shopdialog.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectmanager.h"
-#include "net/apiclient.h"
+#include "net/appsettings.h"
 #include "net/authmanager.h"
 #include "net/displaytext.h"
+#include "resources/theme.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,21 +18,20 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
-#include <QJsonArray>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
-#include <QUuid>
 #include <QVBoxLayout>
 
-#include <climits>
 #include <limits>
 
 namespace {
+
+// Wide enough for any real name; a longer one is cut, with the whole name as the tool tip.
+constexpr int kNameWidth = 240;
 
 // Server and network texts are shown as they are, never interpreted as markup.
 void warnPlain(QWidget *parent, const QString &title, const QString &text)
@@ -46,11 +45,6 @@ void warnPlain(QWidget *parent, const QString &title, const QString &text)
 int inputLimit(qint64 available)
 {
     return int(qMin<qint64>(available, std::numeric_limits<int>::max()));
-}
-
-QString balanceText(double value)
-{
-    return QString::number(value, 'f', 0);
 }
 
 QLabel *addCaption(QGridLayout *grid, const QString &text, int row, int column)
@@ -75,24 +69,23 @@ QLabel *addValue(QGridLayout *grid, const QString &text, const QString &objectNa
 } // namespace
 
 MainWindow::MainWindow(AuthManager *authManager, ApiClient *apiClient, QWidget *parent)
-    : QMainWindow(parent), authManager(authManager), apiClient(apiClient),
-      syncId(QUuid::createUuid().toString(QUuid::WithoutBraces))
+    : MainWindow(authManager, apiClient, Timing(), parent)
+{
+}
+
+MainWindow::MainWindow(AuthManager *authManager, ApiClient *apiClient, const Timing &timing,
+                       QWidget *parent)
+    : QMainWindow(parent), authManager(authManager), apiClient(apiClient), timing(timing)
 {
     setWindowTitle("TapTempest - 点击游戏");
     resize(800, 600);
     setMinimumSize(640, 480);
 
+    gameSession = new GameSession(authManager, apiClient, timing.session, this);
     effectManager = new EffectManager(this);
     setupUi();
-
-    outbox = std::make_shared<ClickOutbox>(
-        apiClient->endpoint(),
-        ClickOutbox::accountKey(authManager->userId(), authManager->username()));
-    inherited = outbox->inherited();
-    for (const ClickOutbox::Entry &entry : std::as_const(inherited))
-        unconfirmedClicks += int(qMin<qint64>(entry.owed(), INT_MAX - unconfirmedClicks));
-    if (unconfirmedClicks > 0)
-        clicksLabel->setText(QString::number(authManager->clicks() + unconfirmedClicks));
+    if (gameSession->unconfirmedClickCount() > 0)
+        showClicks(gameSession->shownClicks());
 
     toastTimer = new QTimer(this);
     toastTimer->setSingleShot(true);
@@ -101,9 +94,15 @@ MainWindow::MainWindow(AuthManager *authManager, ApiClient *apiClient, QWidget *
             toastLabel->hide();
     });
 
-    setupSyncTimer();
+    connect(gameSession, &GameSession::figuresChanged, this, &MainWindow::updateStatsDisplay);
+    connect(gameSession, &GameSession::clicksChanged, this, &MainWindow::showClicks);
+    connect(gameSession, &GameSession::message, this, &MainWindow::showToast);
+    connect(gameSession, &GameSession::effectsOwned, this, &MainWindow::onEffectsOwned);
+    connect(gameSession, &GameSession::spendFailed, this, &MainWindow::onSpendFailed);
+    connect(gameSession, &GameSession::sessionExpired, this, &MainWindow::onSessionExpired);
+
     applyButtonSettings();
-    applyTheme();
+    applyTheme(false);
     connect(apiClient, &ApiClient::networkError, this, &MainWindow::onNetworkError);
 }
 
@@ -120,8 +119,8 @@ void MainWindow::setupUi()
     grid->setSpacing(16);
     grid->setContentsMargins(16, 12, 16, 12);
     addCaption(grid, "用户:", 0, 0);
-    usernameLabel = addValue(grid, DisplayText::clean(authManager->username()), "usernameLabel",
-                             "#00b4d8", 0, 1);
+    usernameLabel = addValue(grid, QString(), "usernameLabel", "#00b4d8", 0, 1);
+    ElidedText::show(usernameLabel, DisplayText::clean(authManager->username()), kNameWidth);
     addCaption(grid, "总点击:", 0, 2)
         ->setToolTip("可以兑换金币或存入银行的点击数；已花掉的点击不再计入");
     clicksLabel = addValue(grid, "0", "clicksLabel", "#ff8f00", 0, 3);
@@ -173,8 +172,8 @@ void MainWindow::setupUi()
     connect(quitAction, &QAction::triggered, this, &QWidget::close);
     addAction(quitAction);
 
+    // The status bar's look comes from the theme's sheet, in both themes.
     statusBar()->setObjectName("statusBar");
-    statusBar()->setStyleSheet("QStatusBar { background-color: #161b22; }");
     toastLabel = new QLabel(this);
     toastLabel->setObjectName("toastLabel");
     toastLabel->setAlignment(Qt::AlignCenter);
@@ -183,21 +182,17 @@ void MainWindow::setupUi()
     statusBar()->addPermanentWidget(toastLabel, 1);
 }
 
-void MainWindow::setupSyncTimer()
-{
-    syncTimer = new QTimer(this);
-    syncTimer->setObjectName("syncTimer");
-    syncTimer->setInterval(3000);
-    connect(syncTimer, &QTimer::timeout, this, &MainWindow::onSyncTimer);
-    syncTimer->start();
-}
-
 void MainWindow::updateStatsDisplay()
 {
-    usernameLabel->setText(DisplayText::clean(authManager->username()));
-    clicksLabel->setText(QString::number(authManager->clicks() + unconfirmedClicks));
-    goldLabel->setText(QString::number(authManager->gold()));
-    bankLabel->setText(QStringLiteral("%1 元").arg(authManager->balance()));
+    ElidedText::show(usernameLabel, DisplayText::clean(gameSession->username()), kNameWidth);
+    showClicks(gameSession->shownClicks());
+    goldLabel->setText(QString::number(gameSession->gold()));
+    bankLabel->setText(QStringLiteral("%1 元").arg(gameSession->balance()));
+}
+
+void MainWindow::showClicks(qint64 shown)
+{
+    clicksLabel->setText(QString::number(shown));
 }
 
 void MainWindow::showToast(const QString &text)
@@ -206,7 +201,7 @@ void MainWindow::showToast(const QString &text)
         toastLabel->setText(text);
         toastLabel->show();
     }
-    toastTimer->start(3000);
+    toastTimer->start(timing.toastMs);
 }
 
 void MainWindow::onNetworkError(const QString &errorMessage)
@@ -217,38 +212,24 @@ void MainWindow::onNetworkError(const QString &errorMessage)
 void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    if (statsLoaded)
+    if (gameSession->isStatsLoaded())
         return;
     QPointer<MainWindow> self(this);
-    QTimer::singleShot(100, Qt::PreciseTimer, this, [self]() {
-        if (self && self->isVisible()) {
-            self->loadUserStats();
-            // What earlier windows left owed goes first; this window's own clicks keep their tick.
-            if (!self->inherited.isEmpty())
-                self->forceSync();
-        }
+    QTimer::singleShot(timing.firstStatsMs, Qt::PreciseTimer, this, [self]() {
+        if (self && self->isVisible())
+            self->gameSession->start();
     });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // Clicks not yet sent leave with the window, whatever is in flight. After the session has
-    // ended there is no token left to send them with. Either way the outbox keeps them until
-    // the server confirms them.
-    recordOwed();
-    if (authManager->isLoggedIn())
-        flushPendingClicks();
+    gameSession->finish();
     event->accept();
     QCoreApplication::quit();
 }
 
-// ---- Clicks and synchronisation -------------------------------------------------------------
-
 void MainWindow::onButtonClicked()
 {
-    ++pendingClicks;
-    ++unconfirmedClicks;
-    ++clicksMade;
     if (effectManager) {
         const QPoint centre = clickButton->mapToGlobal(clickButton->rect().center());
         for (int id = 1; id <= EffectManager::effectCount(); ++id) {
@@ -256,172 +237,28 @@ void MainWindow::onButtonClicked()
                 effectManager->playEffect(id, centre);
         }
     }
-    clicksLabel->setText(QString::number(authManager->clicks() + unconfirmedClicks));
-    if (pendingClicks >= syncThreshold)
-        forceSync();
+    gameSession->click();
 }
 
-void MainWindow::forceSync()
+void MainWindow::onEffectsOwned(const QStringList &cssClasses)
 {
-    if (syncing || !authManager->isLoggedIn())
-        return;
-    if (!inherited.isEmpty()) {
-        sendInherited();
-        return;
+    // One settings write for the whole list: a reply may list thousands of entries.
+    QList<int> owned;
+    for (const QString &cssClass : cssClasses) {
+        const int id = EffectManager::effectIdForClass(cssClass);
+        if (id != 0 && !owned.contains(id))
+            owned.append(id);
     }
-    if (pendingClicks <= 0)
-        return;
-    const int count = pendingClicks;
-    pendingClicks = 0;
-    syncing = true;
-    sendBatch(count, true);
+    effectManager->enableEffects(owned);
 }
 
-void MainWindow::onSyncTimer()
-{
-    forceSync();
-    if (pendingClicks > 0)
-        recordOwed();
-}
-
-void MainWindow::recordOwed()
-{
-    if (clicksMade > 0)
-        outbox->record(syncId, clicksMade);
-}
-
-void MainWindow::sendInherited()
-{
-    const ClickOutbox::Entry entry = inherited.first();
-    syncing = true;
-    QPointer<MainWindow> self(this);
-    const std::shared_ptr<ClickOutbox> box = outbox;
-    apiClient->sendClicks(
-        int(qMin<qint64>(entry.owed(), INT_MAX)), entry.syncId, entry.total,
-        [self, box, entry](bool success, const QJsonObject &data, const QString &) {
-            if (success)
-                box->confirm(entry.syncId, entry.total);
-            if (!self)
-                return;
-            self->syncing = false;
-            if (!success) {
-                self->showToast("网络离线: 点击将在恢复后同步");
-                return;
-            }
-            self->inherited.removeIf(
-                [&entry](const ClickOutbox::Entry &e) { return e.syncId == entry.syncId; });
-            self->unconfirmedClicks = int(qMax<qint64>(0, self->unconfirmedClicks - entry.owed()));
-            self->authManager->updateClicksAndGold(data.value("total_clicks").toInt(0),
-                                                   data.value("gold").toInt(0));
-            self->updateStatsDisplay();
-            if (self->unconfirmedClicks == 0)
-                self->showToast("已同步到服务器");
-            self->forceSync();
-        },
-        this);
-}
-
-void MainWindow::flushPendingClicks()
-{
-    if (pendingClicks <= 0)
-        return;
-    const int count = pendingClicks;
-    pendingClicks = 0;
-    sendBatch(count, false);
-}
-
-void MainWindow::sendBatch(int count, bool tracked)
+void MainWindow::onSessionExpired()
 {
     QPointer<MainWindow> self(this);
-    const std::shared_ptr<ClickOutbox> box = outbox;
-    const QString id = syncId;
-    const qint64 total = clicksMade;
-    // Every batch takes all pending clicks, so after it every click made has been sent once.
-    apiClient->sendClicks(
-        count, syncId, clicksMade,
-        [self, box, id, total, count, tracked](bool success, const QJsonObject &data,
-                                               const QString &) {
-            if (success)
-                box->confirm(id, total);
-            if (!self) {
-                if (!success)
-                    box->record(id, total);
-                return;
-            }
-            if (tracked)
-                self->syncing = false;
-            if (success) {
-                const qint64 total = data.value("total_clicks").toInteger(0);
-                const qint64 gold = data.value("gold").toInteger(0);
-                self->unconfirmedClicks = qMax(0, self->unconfirmedClicks - count);
-                self->authManager->updateClicksAndGold(total, gold);
-                self->updateStatsDisplay();
-                if (self->unconfirmedClicks == 0)
-                    self->showToast("已同步到服务器");
-            } else {
-                self->pendingClicks += count;
-                self->showToast("网络离线: 点击将在恢复后同步");
-                self->recordOwed();
-            }
-        },
-        this);
-}
-
-void MainWindow::loadUserStats()
-{
-    QPointer<MainWindow> self(this);
-    apiClient->fetchStats([self](bool success, const QJsonObject &data, const QString &error) {
-        if (self)
-            self->onFetchStatsDone(success, data, error);
+    QTimer::singleShot(timing.expiredCloseMs, Qt::PreciseTimer, this, [self]() {
+        if (self && self->isVisible())
+            self->close();
     });
-}
-
-void MainWindow::onFetchStatsDone(bool success, const QJsonObject &data, const QString &error)
-{
-    if (!success) {
-        const bool expired =
-            error.contains("401") || error.contains("Token") || error.contains("登录");
-        if (!expired) {
-            showToast("加载用户数据失败: " + error);
-            return;
-        }
-        showToast("登录已过期，请重新登录");
-        authManager->logout();
-        recordOwed();
-        QPointer<MainWindow> self(this);
-        QTimer::singleShot(200, Qt::PreciseTimer, this, [self]() {
-            if (self && self->isVisible())
-                self->close();
-        });
-        return;
-    }
-
-    const qint64 total = data.value("total_clicks").toInteger(0);
-    const qint64 gold = data.value("gold").toInteger(0);
-    QString balance = QStringLiteral("0");
-    if (data.contains("balance"))
-        balance = balanceText(data.value("balance").toDouble(0));
-    else if (data.contains("bank_balance"))
-        balance = balanceText(data.value("bank_balance").toDouble(0));
-    authManager->updateStats(total, gold, balance);
-    const QString name = data.value("username").toString();
-    if (!name.isEmpty())
-        authManager->setUsername(name);
-    statsLoaded = true;
-
-    if (data.contains("effects")) {
-        // One settings write for the whole list: a reply may list thousands of entries.
-        const QJsonArray effects = data.value("effects").toArray();
-        QList<int> owned;
-        for (const QJsonValue &effect : effects) {
-            const int id =
-                EffectManager::effectIdForClass(effect.toObject().value("css_class").toString());
-            if (id != 0 && !owned.contains(id))
-                owned.append(id);
-        }
-        effectManager->enableEffects(owned);
-    }
-    updateStatsDisplay();
 }
 
 // ---- Exchange and deposit -------------------------------------------------------------------
@@ -429,6 +266,7 @@ void MainWindow::onFetchStatsDone(bool success, const QJsonObject &data, const Q
 // What the player is told while choosing how many clicks to spend, and how the gain is figured.
 struct MainWindow::SpendQuestion
 {
+    GameSession::Spend spend;
     const char *title;
     const char *noneText;
     const char *tooFewText; // fewer than `step` clicks
@@ -439,12 +277,12 @@ struct MainWindow::SpendQuestion
     const char *confirmText; // %1: the amount, %2: its gain
     qint64 gainTimes;        // gain = amount * gainTimes / gainPer
     qint64 gainPer;
-    const char *failTitle;
 };
 
 void MainWindow::onExchangeGold()
 {
     static const SpendQuestion exchange{
+        GameSession::Spend::Exchange,
         "兑换金币",
         "您没有可兑换的点击数!",
         "兑换最少需要 100 点击",
@@ -454,47 +292,32 @@ void MainWindow::onExchangeGold()
         "确认兑换",
         "将用 %1 点击数兑换 %2 金币\n是否确定?",
         1,
-        100,
-        "兑换失败"};
-    spendClicks(exchange, &ApiClient::exchangeGold,
-                [](MainWindow *self, const QJsonObject &data, int amount) {
-                    const qint64 newGold = data.value("new_gold").toInteger(0);
-                    const qint64 remaining = data.value("remaining_clicks").toInteger(0);
-                    // "+N" is what this exchange gained: other replies may have brought the new
-                    // gold already, so it cannot be read off the figures shown now.
-                    const QJsonValue reported = data.value("gold_gained");
-                    const qint64 gained =
-                        reported.isDouble() ? reported.toInteger(amount / 100) : amount / 100;
-                    self->authManager->updateClicksAndGold(remaining, newGold);
-                    return QStringLiteral("兑换成功: +%1 金币").arg(gained);
-                });
+        100};
+    spendClicks(exchange);
 }
 
 void MainWindow::onDepositToBank()
 {
     static const SpendQuestion deposit{
-        "存入银行", "您没有点击数可存入!\n请先点击获取点击数。",
-        "",         "您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:",
-        1,          10,
-        "确认存入", "将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?",
-        10,         1,
-        "存入失败"};
-    spendClicks(deposit, &ApiClient::depositToBank,
-                [](MainWindow *self, const QJsonObject &data, int) {
-                    const QString balance = balanceText(data.value("new_bank_balance").toDouble(0));
-                    const qint64 remaining = data.value("remaining_clicks").toInteger(0);
-                    const qint64 yuan = data.value("yuan_converted").toInteger(0);
-                    self->authManager->updateStats(remaining, self->authManager->gold(), balance);
-                    self->statsLoaded = true;
-                    return QStringLiteral("存入成功: +%1 元").arg(yuan);
-                });
+        GameSession::Spend::Deposit,
+        "存入银行",
+        "您没有点击数可存入!\n请先点击获取点击数。",
+        "",
+        "您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:",
+        1,
+        10,
+        "确认存入",
+        "将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?",
+        10,
+        1};
+    spendClicks(deposit);
 }
 
-void MainWindow::spendClicks(const SpendQuestion &question, SpendRequest send, SpendApplied applied)
+void MainWindow::spendClicks(const SpendQuestion &question)
 {
     // What is still pending counts: it goes to the server first.
-    forceSync();
-    const qint64 available = authManager->clicks();
+    gameSession->forceSync();
+    const qint64 available = gameSession->availableClicks();
     if (available < 1) {
         QMessageBox::warning(this, question.title, question.noneText, QMessageBox::Ok);
         return;
@@ -519,80 +342,51 @@ void MainWindow::spendClicks(const SpendQuestion &question, SpendRequest send, S
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
+    if (question.spend == GameSession::Spend::Exchange)
+        gameSession->exchangeGold(amount);
+    else
+        gameSession->depositToBank(amount);
+}
 
-    QPointer<MainWindow> self(this);
-    const QString failTitle = question.failTitle;
-    (apiClient->*send)(amount, [self, failTitle, applied, amount](
-                                   bool success, const QJsonObject &data, const QString &error) {
-        if (!self)
-            return;
-        if (!success) {
-            // Applied or not, nobody knows: show the server's figures.
-            if (ApiClient::isNoReplyError(error))
-                self->loadUserStats();
-            warnPlain(self, failTitle, error);
-            return;
-        }
-        const QString gained = applied(self, data, amount);
-        self->updateStatsDisplay();
-        self->showToast(gained);
-        self->loadUserStats();
-    });
+void MainWindow::onSpendFailed(GameSession::Spend spend, const QString &error)
+{
+    warnPlain(this, spend == GameSession::Spend::Exchange ? "兑换失败" : "存入失败", error);
 }
 
 // ---- Theme, settings, dialogs, logout -------------------------------------------------------
 
-void MainWindow::applyTheme()
+void MainWindow::applyTheme(bool announce)
 {
-    const bool dark =
-        QSettings().value(SettingsKeys::themeDark, SettingsKeys::defaultThemeDark).toBool();
-    Application::applyStyleSheet(qApp, dark);
+    const bool dark = AppSettings::themeDark();
+    Theme::apply(qApp, dark);
     themeButton->setText(dark ? "浅色主题" : "深色主题");
     // An explicit minimum size overrides the layout's: keep the window wide enough for every
     // function button's whole label in this theme's font.
     setMinimumSize(QSize(640, 480).expandedTo(QSize(centralWidget()->sizeHint().width(), 0)));
-    showToast(QStringLiteral("已切换到%1主题").arg(dark ? "深色" : "浅色"));
+    if (announce)
+        showToast(QStringLiteral("已切换到%1主题").arg(dark ? "深色" : "浅色"));
 }
 
 void MainWindow::applyButtonSettings()
 {
-    QSettings settings;
-    const int width =
-        settings.value(SettingsKeys::buttonWidth, SettingsKeys::defaultButtonWidth).toInt();
-    const int height =
-        settings.value(SettingsKeys::buttonHeight, SettingsKeys::defaultButtonHeight).toInt();
-    const int radius =
-        settings.value(SettingsKeys::buttonBorderRadius, SettingsKeys::defaultButtonBorderRadius)
-            .toInt();
-    const int borderWidth =
-        settings.value(SettingsKeys::buttonBorderWidth, SettingsKeys::defaultButtonBorderWidth)
-            .toInt();
-    const QColor color = QColor::fromString(
-        settings.value(SettingsKeys::buttonColor, SettingsKeys::defaultButtonColor).toString());
-    const QColor borderColor = QColor::fromString(
-        settings.value(SettingsKeys::buttonBorderColor, SettingsKeys::defaultButtonBorderColor)
-            .toString());
-    clickButton->setButtonSize(width, height);
-    clickButton->setBorderRadius(radius);
-    clickButton->setButtonColor(color);
-    clickButton->setBorderWidth(borderWidth);
-    clickButton->setBorderColor(borderColor);
+    const ButtonLook look = AppSettings::buttonLook();
+    clickButton->setButtonSize(look.width, look.height);
+    clickButton->setBorderRadius(look.borderRadius);
+    clickButton->setButtonColor(QColor::fromString(look.color));
+    clickButton->setBorderWidth(look.borderWidth);
+    clickButton->setBorderColor(QColor::fromString(look.borderColor));
 }
 
 void MainWindow::onToggleTheme()
 {
-    QSettings settings;
-    settings.setValue(
-        SettingsKeys::themeDark,
-        !settings.value(SettingsKeys::themeDark, SettingsKeys::defaultThemeDark).toBool());
-    settings.sync();
-    applyTheme();
+    AppSettings::setThemeDark(!AppSettings::themeDark());
+    applyTheme(true);
 }
 
 void MainWindow::onThemeSettingsChanged()
 {
     applyButtonSettings();
-    applyTheme();
+    applyTheme(false);
     showToast("设置已更新");
 }
 
@@ -625,8 +419,6 @@ void MainWindow::onLogout()
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    // The last batch must carry the token, so it leaves before the session is cleared.
-    flushPendingClicks();
-    authManager->logout();
+    gameSession->logout();
     close();
 }

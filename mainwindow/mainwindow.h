@@ -1,13 +1,8 @@
 #pragma once
 
-#include "net/apiclient.h"
-#include "net/clickoutbox.h"
+#include "game/gamesession.h"
 
-#include <QJsonObject>
 #include <QMainWindow>
-
-#include <functional>
-#include <memory>
 
 class AuthManager;
 class ApiClient;
@@ -17,21 +12,32 @@ class QLabel;
 class QPushButton;
 class QTimer;
 
-// The game's main window: the player's figures, the click button, the function buttons and the
-// toast in the status bar. Counts clicks at once and sends them to the server in batches.
+// The game's main window: shows what its GameSession reports (the player's figures, messages as
+// a toast in the status bar) and forwards the player's actions to it. Owns the click button,
+// the effects, the function buttons and the dialogs they open.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
+    struct Timing
+    {
+        GameSession::Intervals session;
+        int toastMs = 3000;       // a toast stays this long
+        int firstStatsMs = 100;   // after the first show, the statistics load
+        int expiredCloseMs = 200; // after the session expired, the window closes
+    };
+
     MainWindow(AuthManager *authManager, ApiClient *apiClient, QWidget *parent = nullptr);
+    MainWindow(AuthManager *authManager, ApiClient *apiClient, const Timing &timing,
+               QWidget *parent = nullptr);
 
-    void forceSync();
-    void loadUserStats();
-
-    int pendingClickCount() const { return pendingClicks; }
-    int unconfirmedClickCount() const { return unconfirmedClicks; }
-    bool isSyncing() const { return syncing; }
+    GameSession *session() const { return gameSession; }
+    void forceSync() { gameSession->forceSync(); }
+    void loadUserStats() { gameSession->loadStats(); }
+    int pendingClickCount() const { return gameSession->pendingClickCount(); }
+    int unconfirmedClickCount() const { return gameSession->unconfirmedClickCount(); }
+    bool isSyncing() const { return gameSession->isSyncing(); }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -46,37 +52,30 @@ private slots:
     void onOpenSettings();
     void onToggleTheme();
     void onLogout();
-    void onSyncTimer();
-    void onFetchStatsDone(bool success, const QJsonObject &data, const QString &error);
     void onNetworkError(const QString &errorMessage);
     void onThemeSettingsChanged();
+    void onSessionExpired();
+    void onSpendFailed(GameSession::Spend spend, const QString &error);
+    void onEffectsOwned(const QStringList &cssClasses);
 
 private:
     void setupUi();
-    void setupSyncTimer();
     void updateStatsDisplay();
+    void showClicks(qint64 shown);
     void showToast(const QString &text);
-    void applyTheme();
+    // `announce`: the player switched, so the toast names the theme.
+    void applyTheme(bool announce);
     void applyButtonSettings();
-    // Hands `count` clicks to the server; `tracked` batches are the one the sync logic waits for.
-    void sendBatch(int count, bool tracked);
-    // Sends whatever is pending now, even while another batch is in flight: the window is going
-    // away and nothing may be left behind.
-    void flushPendingClicks();
-    // Sends the oldest session an earlier window left in the outbox.
-    void sendInherited();
-    // Everything made and not confirmed goes to the outbox now.
-    void recordOwed();
 
-    // Exchange and deposit: syncs, asks for an amount and its confirmation, sends it and shows
-    // the outcome. `applied` takes a successful reply's figures and returns the toast text.
+    // Exchange and deposit: syncs, asks for an amount and its confirmation, then hands it to
+    // the session.
     struct SpendQuestion;
-    using SpendRequest = void (ApiClient::*)(int, ApiCallback);
-    using SpendApplied = std::function<QString(MainWindow *, const QJsonObject &, int amount)>;
-    void spendClicks(const SpendQuestion &question, SpendRequest send, SpendApplied applied);
+    void spendClicks(const SpendQuestion &question);
 
     AuthManager *authManager;
     ApiClient *apiClient;
+    Timing timing;
+    GameSession *gameSession = nullptr;
     EffectManager *effectManager = nullptr;
     ClickButton *clickButton = nullptr;
     QLabel *usernameLabel = nullptr;
@@ -90,19 +89,6 @@ private:
     QPushButton *settingsButton = nullptr;
     QPushButton *themeButton = nullptr;
     QPushButton *logoutButton = nullptr;
-    QTimer *syncTimer = nullptr;
-    int pendingClicks = 0;
-    int syncThreshold = 20;
-    bool syncing = false;
-    bool statsLoaded = false;
     QTimer *toastTimer = nullptr;
     QLabel *toastLabel = nullptr;
-    int unconfirmedClicks = 0;
-    // Lets the server recognise a batch it has already credited when a reply was lost.
-    QString syncId;
-    qint64 clicksMade = 0;
-    // Shared with the batches in flight, whose replies may come after the window is gone.
-    std::shared_ptr<ClickOutbox> outbox;
-    // Sessions of earlier windows still owed; they go out before this window's own batches.
-    QList<ClickOutbox::Entry> inherited;
 };

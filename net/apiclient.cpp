@@ -25,8 +25,6 @@ const char kTokenProperty[] = "taptempestToken";
 const char kClickProperty[] = "taptempestClicks";
 const char kQuietProperty[] = "taptempestQuiet";
 const char kTooLargeProperty[] = "taptempestTooLarge";
-const QString kTimeoutText = QStringLiteral("请求超时，请检查网络连接");
-const QString kClosedText = QStringLiteral("服务器已关闭连接");
 
 QString newRequestId()
 {
@@ -71,39 +69,12 @@ QString queryValue(const QJsonValue &value)
     return value.toString();
 }
 
-QString transferErrorText(QNetworkReply::NetworkError error, int status, const QString &reason,
-                          const QString &errorString, bool isPost)
-{
-    if (error == QNetworkReply::OperationCanceledError)
-        return kTimeoutText;
-    if (error > 99 || status != 0) {
-        if (status == 403)
-            return QStringLiteral("访问被拒绝 (403)");
-        if (status == 404)
-            return QStringLiteral("请求的资源不存在 (404)");
-        if (status == 401)
-            return QStringLiteral("需要登录或Token无效 (401)");
-        if (status >= 400 && status <= 499)
-            return QStringLiteral("客户端错误 (HTTP %1) %2").arg(status).arg(reason);
-        if (status > 499)
-            return QStringLiteral("服务器错误 (HTTP %1) %2").arg(status).arg(reason);
-        return QStringLiteral("请求失败 (%1)").arg(errorString);
-    }
-    if (isPost && error == QNetworkReply::RemoteHostClosedError)
-        return kClosedText;
-    if (error == QNetworkReply::HostNotFoundError)
-        return QStringLiteral("DNS解析失败，无法找到服务器");
-    if (error == QNetworkReply::ConnectionRefusedError)
-        return QStringLiteral("服务器拒绝连接，请检查服务器是否在线");
-    return QStringLiteral("网络错误 (%1): %2").arg(static_cast<int>(error)).arg(errorString);
-}
-
 ApiCallback forwardArray(const QString &member, ApiArrayCallback callback)
 {
     return [member, callback = std::move(callback)](bool success, const QJsonObject &data,
-                                                    const QString &error) {
+                                                    const ApiError &error) {
         if (success)
-            callback(true, data.value(member).toArray(), QString());
+            callback(true, data.value(member).toArray(), ApiError());
         else
             callback(false, QJsonArray(), error);
     };
@@ -197,6 +168,11 @@ void ApiClient::sendClicks(int count, const QString &syncId, qint64 syncTotal, A
         data.insert("sync_total", syncTotal);
     }
     QNetworkReply *reply = sendPostRequest("click", data, std::move(callback));
+    quietenWith(reply, owner);
+}
+
+void ApiClient::quietenWith(QNetworkReply *reply, QObject *owner)
+{
     if (owner)
         connect(owner, &QObject::destroyed, reply,
                 [reply] { reply->setProperty(kQuietProperty, true); });
@@ -217,33 +193,32 @@ void ApiClient::depositToBank(int clicksAmount, ApiCallback callback)
                     std::move(callback), 1);
 }
 
-void ApiClient::buyEffect(int effectId, ApiCallback callback)
+void ApiClient::buyEffect(int effectId, ApiCallback callback, QObject *owner)
 {
-    sendPostRequest("buy_effect",
-                    QJsonObject{{"effect_id", effectId}, {"request_id", newRequestId()}},
-                    std::move(callback));
+    quietenWith(
+        sendPostRequest("buy_effect",
+                        QJsonObject{{"effect_id", effectId}, {"request_id", newRequestId()}},
+                        std::move(callback)),
+        owner);
 }
 
-bool ApiClient::isNoReplyError(const QString &error)
+void ApiClient::fetchStats(ApiCallback callback, QObject *owner)
 {
-    return error == kTimeoutText || error == kClosedText;
+    quietenWith(sendGetRequest("stats", QJsonObject(), std::move(callback)), owner);
 }
 
-void ApiClient::fetchStats(ApiCallback callback)
+void ApiClient::fetchRanking(int limit, ApiArrayCallback callback, QObject *owner)
 {
-    sendGetRequest("stats", QJsonObject(), std::move(callback));
+    quietenWith(sendGetRequest("ranking", QJsonObject{{"limit", limit}},
+                               forwardArray(QStringLiteral("rankings"), std::move(callback))),
+                owner);
 }
 
-void ApiClient::fetchRanking(int limit, ApiArrayCallback callback)
+void ApiClient::fetchEffects(ApiArrayCallback callback, QObject *owner)
 {
-    sendGetRequest("ranking", QJsonObject{{"limit", limit}},
-                   forwardArray(QStringLiteral("rankings"), std::move(callback)));
-}
-
-void ApiClient::fetchEffects(ApiArrayCallback callback)
-{
-    sendGetRequest("effects/list", QJsonObject(),
-                   forwardArray(QStringLiteral("effects"), std::move(callback)));
+    quietenWith(sendGetRequest("effects/list", QJsonObject(),
+                               forwardArray(QStringLiteral("effects"), std::move(callback))),
+                owner);
 }
 
 QString ApiClient::redactToken(QString text, const QString &token)
@@ -259,10 +234,7 @@ QString ApiClient::redactToken(QString text, const QString &token)
 
 QString ApiClient::extractErrorMessage(const QJsonObject &reply)
 {
-    const QJsonValue message = reply.value("message");
-    if (!message.isString())
-        return QStringLiteral("未知错误");
-    return message.toString();
+    return ApiError::refused(reply.value("message")).text();
 }
 
 QNetworkReply *ApiClient::sendPostRequest(const QString &action, const QJsonObject &data,
@@ -288,8 +260,8 @@ QNetworkReply *ApiClient::sendPostRequest(const QString &action, const QJsonObje
     return dispatch(out, resends, std::move(callback));
 }
 
-void ApiClient::sendGetRequest(const QString &action, const QJsonObject &params,
-                               ApiCallback callback)
+QNetworkReply *ApiClient::sendGetRequest(const QString &action, const QJsonObject &params,
+                                         ApiCallback callback)
 {
     // Percent-encode every value ourselves: QUrlQuery would leave '+' and '&' ambiguous.
     auto item = [](const QString &key, const QString &value) {
@@ -308,7 +280,7 @@ void ApiClient::sendGetRequest(const QString &action, const QJsonObject &params,
     QUrl url(baseUrl);
     url.setQuery(items.join(QLatin1Char('&')), QUrl::StrictMode);
     out.request = QNetworkRequest(url);
-    dispatch(out, 0, std::move(callback));
+    return dispatch(out, 0, std::move(callback));
 }
 
 QNetworkReply *ApiClient::dispatch(const Outgoing &out, int resends, ApiCallback callback)
@@ -367,14 +339,14 @@ void ApiClient::limitReplySize(QNetworkReply *reply)
             [check](qint64 received, qint64) { check(received); });
 }
 
-QString ApiClient::redirectRefusal(QNetworkReply *reply, int status)
+QString ApiClient::redirectTarget(QNetworkReply *reply)
 {
     const QUrl target = reply->url().resolved(QUrl::fromEncoded(reply->rawHeader("Location")));
     QString where = target.host();
     if (where.isEmpty() || where == reply->url().host())
         where = target.toString(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery |
                                 QUrl::RemoveFragment);
-    return QStringLiteral("服务器重定向到其他地址 (%1 → %2)").arg(status).arg(where);
+    return where;
 }
 
 void ApiClient::finishReply(QNetworkReply *reply, const ApiCallback &callback, bool isPost)
@@ -395,19 +367,18 @@ void ApiClient::finishReply(QNetworkReply *reply, const ApiCallback &callback, b
     if (error != QNetworkReply::NoError || tooLarge) {
         // Only the library's own strings can quote the request; the fixed texts stay intact.
         const QString token = reply->property(kTokenProperty).toString();
-        QString text;
+        ApiError failure;
         if (tooLarge)
-            text = QStringLiteral("服务器响应过大 (超过 %1 MiB)，请求已中止")
-                       .arg(kMaxReplyBytes / (1024 * 1024));
+            failure = ApiError::tooLarge(kMaxReplyBytes);
         else if (error == QNetworkReply::InsecureRedirectError)
-            text = redactToken(redirectRefusal(reply, status), token);
+            failure = ApiError::redirectRefused(status, redactToken(redirectTarget(reply), token));
         else
-            text = transferErrorText(error, status, redactToken(reason, token),
-                                     redactToken(reply->errorString(), token), isPost);
+            failure = ApiError::transfer(error, status, redactToken(reason, token),
+                                         redactToken(reply->errorString(), token), isPost);
         if (!reply->property(kQuietProperty).toBool())
-            emit networkError(text);
+            emit networkError(failure.text());
         reply->deleteLater();
-        callback(false, QJsonObject(), text);
+        callback(false, QJsonObject(), failure);
     } else {
         const QJsonDocument doc = QJsonDocument::fromJson(body);
         reply->deleteLater();
@@ -415,13 +386,12 @@ void ApiClient::finishReply(QNetworkReply *reply, const ApiCallback &callback, b
             const QJsonObject envelope = doc.object();
             const QJsonValue success = envelope.value("success");
             if (success.isBool() && success.toBool())
-                callback(true, envelope.value("data").toObject(), QString());
+                callback(true, envelope.value("data").toObject(), ApiError());
             else
-                callback(false, QJsonObject(), extractErrorMessage(envelope));
+                callback(false, QJsonObject(),
+                         ApiError::refused(envelope.value("message"), status));
         } else {
-            const QString text = QString::fromUtf8(body).left(200);
-            callback(false, QJsonObject(),
-                     QStringLiteral("服务器响应格式错误 (HTTP %1): %2").arg(status).arg(text));
+            callback(false, QJsonObject(), ApiError::badReply(status, body));
         }
     }
     if (wasClicks && clicksInFlight == 0)

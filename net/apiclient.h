@@ -1,5 +1,7 @@
 #pragma once
 
+#include "apierror.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -12,10 +14,11 @@
 class AuthManager;
 class QNetworkReply;
 
+// On failure `error` says why; callers that only show it may take it as a QString.
 using ApiCallback =
-    std::function<void(bool success, const QJsonObject &data, const QString &error)>;
+    std::function<void(bool success, const QJsonObject &data, const ApiError &error)>;
 using ApiArrayCallback =
-    std::function<void(bool success, const QJsonArray &data, const QString &error)>;
+    std::function<void(bool success, const QJsonArray &data, const ApiError &error)>;
 
 // The one client of the game server. Every operation returns at once; its callback runs exactly
 // once, later, on the GUI thread.
@@ -46,13 +49,13 @@ public:
     // with the same id and body, when the first attempt got no reply at all.
     void exchangeGold(int clicksToExchange, ApiCallback callback);
     void depositToBank(int clicksAmount, ApiCallback callback);
-    void buyEffect(int effectId, ApiCallback callback);
-    // True for the error texts of a request that got no reply at all (timeout, closed
-    // connection): the server may or may not have applied it.
-    static bool isNoReplyError(const QString &error);
-    void fetchStats(ApiCallback callback);
-    void fetchRanking(int limit, ApiArrayCallback callback);
-    void fetchEffects(ApiArrayCallback callback);
+    void buyEffect(int effectId, ApiCallback callback, QObject *owner = nullptr);
+    // Reads, and the shop's purchase: a failure is broadcast through networkError only while
+    // `owner` (when given) exists, so that what a closed window asked for reaches no window
+    // opened since.
+    void fetchStats(ApiCallback callback, QObject *owner = nullptr);
+    void fetchRanking(int limit, ApiArrayCallback callback, QObject *owner = nullptr);
+    void fetchEffects(ApiArrayCallback callback, QObject *owner = nullptr);
 
     static QString extractErrorMessage(const QJsonObject &reply);
     // Error strings of the network library may quote the request URL, token included; the
@@ -64,6 +67,8 @@ public:
     QString endpoint() const { return baseUrl; }
     static QString defaultEndpoint();
     int timeout() const { return timeoutMs; }
+    // Milliseconds a request may take before it is aborted; applies to requests sent from now.
+    void setTimeout(int milliseconds) { timeoutMs = milliseconds; }
     // A reply body beyond this is aborted and fails; real replies stay far below it.
     static constexpr qint64 kMaxReplyBytes = 4 * 1024 * 1024;
 
@@ -85,7 +90,9 @@ signals:
 private:
     QNetworkReply *sendPostRequest(const QString &action, const QJsonObject &data,
                                    ApiCallback callback, int resends = 0);
-    void sendGetRequest(const QString &action, const QJsonObject &params, ApiCallback callback);
+    QNetworkReply *sendGetRequest(const QString &action, const QJsonObject &params,
+                                  ApiCallback callback);
+    static void quietenWith(QNetworkReply *reply, QObject *owner);
     // One request as built by the two above; sent again `resends` times while no reply comes.
     struct Outgoing
     {
@@ -99,7 +106,7 @@ private:
     void finishReply(QNetworkReply *reply, const ApiCallback &callback, bool isPost);
     void armTimeout(QNetworkReply *reply);
     void limitReplySize(QNetworkReply *reply);
-    static QString redirectRefusal(QNetworkReply *reply, int status);
+    static QString redirectTarget(QNetworkReply *reply);
     bool hasSession() const;
 
     QNetworkAccessManager manager;

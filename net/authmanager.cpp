@@ -1,6 +1,6 @@
 #include "authmanager.h"
 
-#include "app/settingskeys.h"
+#include "net/settingskeys.h"
 
 #include <QJsonValue>
 #include <QtMath>
@@ -116,4 +116,10 @@ void AuthManager::setValue(const QString &key, const QVariant &value)
 QVariant AuthManager::value(const QString &key, const QVariant &defaultValue) const
 {
     return m_settings.value(key, defaultValue);
+}
+
+void AuthManager::expireSession()
+{
+    logout();
+    emit tokenExpired();
 }

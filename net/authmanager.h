@@ -34,6 +34,8 @@ public:
     void setUsername(const QString &name);
     void setToken(const QString &token);
     void logout();
+    // The server no longer accepts the token: logs out, then tells tokenExpired.
+    void expireSession();
 
     void saveSession();
     void loadSession();

@@ -12,7 +12,10 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cmath>
+
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcOutbox, "taptempest.outbox")
 
@@ -49,6 +52,20 @@ ClickOutbox::ClickOutbox(const QString &server, const QString &account)
         }
         m_written = onDisk;
     }
+    // What a killed session journaled after the file was last written.
+    for (const Entry &found : readJournals(&m_journals)) {
+        Entry &e = entry(found.syncId);
+        const bool known = e.total > 0;
+        e.total = qMax(e.total, found.total);
+        e.confirmed = qMax(e.confirmed, found.confirmed);
+        auto it = std::find_if(m_inherited.begin(), m_inherited.end(),
+                               [&found](const Entry &i) { return i.syncId == found.syncId; });
+        if (it != m_inherited.end())
+            *it = e;
+        else if (!known && e.owed() > 0)
+            m_inherited << e;
+    }
+    m_inherited.removeIf([](const Entry &e) { return e.owed() <= 0; });
     openOutboxes << this;
 }
 
@@ -79,6 +96,76 @@ void ClickOutbox::saveAll()
         outbox->save();
 }
 
+QString ClickOutbox::journalPath(const QString &syncId) const
+{
+    QString base = m_path;
+    base.chop(int(qstrlen(".json")));
+    return base + QLatin1Char('.') + syncId + QStringLiteral(".journal");
+}
+
+void ClickOutbox::journal(const QString &syncId, qint64 total)
+{
+    Entry &e = entry(syncId);
+    if (total <= e.total && m_journals.contains(journalPath(syncId)))
+        return;
+    e.total = qMax(e.total, total);
+    const QString path = journalPath(syncId);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    // Opened for each line, so that a journal another window has folded in comes back.
+    QFile file(path);
+    const QByteArray line =
+        QByteArray::number(e.total) + ' ' + QByteArray::number(e.confirmed) + '\n';
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(line) != line.size()) {
+        qCWarning(lcOutbox, "cannot write the click journal %s: %s", qPrintable(path),
+                  qPrintable(file.errorString()));
+        return;
+    }
+    if (!m_journals.contains(path))
+        m_journals << path;
+}
+
+void ClickOutbox::syncJournal()
+{
+    for (const QString &path : std::as_const(m_journals)) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            ::fsync(file.handle());
+    }
+}
+
+QList<ClickOutbox::Entry> ClickOutbox::readJournals(QStringList *files) const
+{
+    QList<Entry> found;
+    const QFileInfo info(m_path);
+    const QString prefix = info.completeBaseName() + QLatin1Char('.');
+    const QStringList names =
+        info.dir().entryList({prefix + QStringLiteral("*.journal")}, QDir::Files, QDir::Name);
+    for (const QString &name : names) {
+        const QString id = name.mid(prefix.size(), name.size() - prefix.size() - 8);
+        QFile file(info.dir().filePath(name));
+        if (id.isEmpty() || id.size() > 64 || !file.open(QIODevice::ReadOnly))
+            continue;
+        Entry e{id, 0, 0};
+        // Each line holds the totals when it was written; a line cut off by a crash is skipped.
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            bool totalOk = false;
+            bool confirmedOk = false;
+            const qint64 total = parts.value(0).toLongLong(&totalOk);
+            const qint64 confirmed = parts.value(1).toLongLong(&confirmedOk);
+            if (parts.size() != 2 || !totalOk || !confirmedOk || total < 0 || confirmed < 0 ||
+                confirmed > total)
+                continue;
+            e.total = qMax(e.total, total);
+            e.confirmed = qMax(e.confirmed, confirmed);
+        }
+        *files << file.fileName();
+        if (e.total > 0)
+            found << e;
+    }
+    return found;
+}
+
 ClickOutbox::Entry &ClickOutbox::entry(const QString &syncId)
 {
     auto it = m_entries.find(syncId);
@@ -103,7 +190,7 @@ void ClickOutbox::confirm(const QString &syncId, qint64 total)
     Entry &e = entry(syncId);
     e.confirmed = qMax(e.confirmed, total);
     e.total = qMax(e.total, e.confirmed);
-    if (m_written.contains(syncId))
+    if (m_written.contains(syncId) || m_journals.contains(journalPath(syncId)))
         save();
 }
 
@@ -220,8 +307,13 @@ bool ClickOutbox::save()
             ok = false;
         }
     }
-    if (ok)
+    if (ok) {
         m_written = owed;
+        // The file now holds all the journals knew.
+        for (const QString &journal : std::as_const(m_journals))
+            QFile::remove(journal);
+        m_journals.clear();
+    }
     if (locked)
         lock.unlock();
     return ok;

@@ -4,6 +4,7 @@
 #include <QLoggingCategory>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 Q_DECLARE_LOGGING_CATEGORY(lcOutbox)
 
@@ -12,7 +13,10 @@ Q_DECLARE_LOGGING_CATEGORY(lcOutbox)
 // clicks it made (`sync_total`) and how many of them are still owed. Sending an entry again is
 // safe: the server credits a session only up to a `sync_total` it has not seen.
 //
-// The file is rewritten only when what is owed changes, and removed once nothing is owed.
+// The file is rewritten only when what is owed changes, and removed once nothing is owed. Between
+// rewrites, clicks go to a journal beside it: one short line appended per write, without waiting
+// for the disk, which a killed process does not lose. The journal is synced to disk when asked
+// (at each tick) and folded into the file, then removed, whenever the file is written.
 class ClickOutbox
 {
 public:
@@ -47,8 +51,15 @@ public:
     // The server confirmed session `syncId` up to `total`. Writes the file only when it held the
     // session, dropping it once it is fully confirmed.
     void confirm(const QString &syncId, qint64 total);
-    // Writes what is owed (or removes the file when nothing is). False when it cannot be written.
+    // The first `total` clicks of session `syncId` are made: appended to the journal only.
+    void journal(const QString &syncId, qint64 total);
+    // Asks the disk to keep what the journal holds so far.
+    void syncJournal();
+    // Writes what is owed (or removes the file when nothing is) and folds the journals in.
+    // False when it cannot be written.
     bool save();
+    // Where session `syncId` of this outbox journals its clicks.
+    QString journalPath(const QString &syncId) const;
 
 private:
     struct Stored
@@ -64,6 +75,8 @@ private:
         Unusable // unreadable, or corrupt and moved aside
     };
     FileState load(QMap<QString, Stored> *out, QList<QString> *order);
+    // Journals of this outbox left by sessions that did not fold them in, as entries.
+    QList<Entry> readJournals(QStringList *files) const;
     Entry &entry(const QString &syncId);
 
     QString m_path;
@@ -73,4 +86,5 @@ private:
     QList<QString> m_order;
     QList<Entry> m_inherited;
     QMap<QString, Stored> m_written; // what the file holds as far as this outbox knows
+    QStringList m_journals;          // journal files to remove once the file holds them
 };

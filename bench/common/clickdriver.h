@@ -2,10 +2,10 @@
 
 // How the benchmarks press the big button and count what the effects left on screen.
 
-#include "app/settingskeys.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectlayer.h"
 #include "feedback/effectmanager.h"
+#include "net/settingskeys.h"
 
 #include <QCoreApplication>
 #include <QLabel>

@@ -22,16 +22,17 @@
 // an in-process loopback HTTP peer that credits them.
 
 #include "app/application.h"
-#include "app/settingskeys.h"
 #include "bench/common/benchutil.h"
 #include "bench/common/clickdriver.h"
-#include "bench/common/scriptedpeer.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectlayer.h"
 #include "feedback/effectmanager.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "net/settingskeys.h"
+#include "resources/theme.h"
+#include "support/scriptedpeer.h"
 
 #include <QAbstractAnimation>
 #include <QApplication>
@@ -488,7 +489,7 @@ int main(int argc, char **argv)
     AuthManager authManager;
     ApiClient apiClient;
     apiClient.setAuthManager(&authManager);
-    Application::applyStyleSheet(&app, true);
+    Theme::apply(&app, true);
 
     auto *window = new MainWindow(&authManager, &apiClient);
     window->show();

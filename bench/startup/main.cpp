@@ -16,15 +16,16 @@
 //                 [--skip-startup] [--skip-session]
 
 #include "app/application.h"
-#include "app/settingskeys.h"
 #include "bench/common/benchutil.h"
 #include "bench/common/clickdriver.h"
-#include "bench/common/referenceserver.h"
 #include "feedback/clickbutton.h"
 #include "feedback/effectmanager.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "net/settingskeys.h"
+#include "resources/theme.h"
+#include "support/referenceserver.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -155,7 +156,7 @@ void startupInStages(QApplication &app)
     ApiClient apiClient;
     apiClient.setAuthManager(&authManager);
     mark("client");
-    Application::applyStyleSheet(
+    Theme::apply(
         &app, QSettings().value(SettingsKeys::themeDark, SettingsKeys::defaultThemeDark).toBool());
     mark("style_sheet");
     auto *window = new MainWindow(&authManager, &apiClient);

@@ -1,11 +1,12 @@
 #include "app/application.h"
-#include "bench/common/scriptedpeer.h"
 #include "dialogs/logindialog.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "net/clickoutbox.h"
+#include "resources/theme.h"
 #include "support/modalscript.h"
+#include "support/scriptedpeer.h"
 #include "support/testenv.h"
 #include "support/windowlookup.h"
 
@@ -143,7 +144,7 @@ private slots:
         QCOMPARE(after.value("style").toString(), QString("fusion"));
         QVERIFY(after.value("hasIcon").toBool());
         // The desktop matches the windows to the installed entry and its icon.
-        QCOMPARE(after.value("desktopFile").toString(), QString("taptempest"));
+        QCOMPARE(after.value("desktopFile").toString(), QString("io.github.taptempest.TapTempest"));
     }
 
     // Qt's own texts are in Chinese like the rest of the game, whatever the desktop's language.
@@ -181,9 +182,9 @@ private slots:
 
     void styleSheets()
     {
-        Application::applyStyleSheet(qApp, true);
+        Theme::apply(qApp, true);
         QVERIFY(qApp->styleSheet().startsWith(kDarkHead));
-        Application::applyStyleSheet(qApp, false);
+        Theme::apply(qApp, false);
         QVERIFY(qApp->styleSheet().startsWith(kLightHead));
     }
 
@@ -194,7 +195,7 @@ private slots:
         client.setAuthManager(&auth);
         ModalScript script;
         auto login = script.then(ModalScript::reject());
-        Application::runSessionLoop(&auth, &client, qApp, true);
+        Application::runSessionLoop(&auth, &client, qApp);
         QCOMPARE(login->className, QString("LoginDialog"));
         QVERIFY(!visibleMainWindow());
         QCOMPARE(liveLoginDialogs(), 0);
@@ -213,7 +214,7 @@ private slots:
         watch.start(10);
         whenMainWindowShown(
             [](MainWindow *window) { QTimer::singleShot(300, window, &QWidget::close); });
-        Application::runSessionLoop(&auth, &client, qApp, true);
+        Application::runSessionLoop(&auth, &client, qApp);
         QVERIFY(!sawLogin);
         // Closed while logged in: the session stays for the next start.
         QCOMPARE(auth.savedToken(), QString("saved"));
@@ -236,7 +237,7 @@ private slots:
 
         whenMainWindowShown([&](MainWindow *window) {
             first = window;
-            // The window switches to the light theme; after logout the start-up theme returns.
+            // The window switches to the light theme; the login after logout keeps it.
             buttonWithText(window, "浅色主题")->click();
             script.then(ModalScript::press(QMessageBox::Yes));
             script.then([&](QWidget *modal) {
@@ -251,11 +252,11 @@ private slots:
                 QTimer::singleShot(200, second, &QWidget::close);
             });
         });
-        Application::runSessionLoop(&auth, &client, qApp, true);
+        Application::runSessionLoop(&auth, &client, qApp);
 
         QVERIFY(!first);
         QVERIFY(loginGoneBeforeSecondWindow);
-        QVERIFY(sheetAtLogin.startsWith(kDarkHead));
+        QVERIFY2(sheetAtLogin.startsWith(kLightHead), qPrintable(sheetAtLogin));
         QCOMPARE(auth.username(), QString("alice"));
         QCOMPARE(auth.savedToken(), QString("token-1"));
         QCOMPARE(peer->requestsFor("login").size(), 1);
@@ -275,7 +276,7 @@ private slots:
         client.setAuthManager(&auth);
         ModalScript script;
         auto login = script.then(ModalScript::reject());
-        Application::runSessionLoop(&auth, &client, qApp, true);
+        Application::runSessionLoop(&auth, &client, qApp);
         QCOMPARE(login->className, QString("LoginDialog"));
         QVERIFY(!auth.isLoggedIn());
         QVERIFY(!visibleMainWindow());
@@ -349,7 +350,7 @@ private slots:
             });
             buttonWithText(window, "退出登录")->click();
         });
-        Application::runSessionLoop(&auth, &client, qApp, true);
+        Application::runSessionLoop(&auth, &client, qApp);
         QCOMPARE(script.remaining(), 0);
         QVERIFY(!errorShown);
         // The twenty clicks wait for alice's next login.

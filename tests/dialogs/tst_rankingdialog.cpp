@@ -1,12 +1,13 @@
-#include "bench/common/scriptedpeer.h"
 #include "dialogs/rankingdialog.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "support/rendering.h"
 #include "support/scriptedclient.h"
+#include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
@@ -59,6 +60,7 @@ private slots:
     void failureKeepsRowsAndEnablesRefresh();
     void timeoutEnablesRefresh();
     void namesCannotReorderTheTable();
+    void longNamesAreElided();
 
 private:
     QTableWidget *table(QWidget *d) { return d->findChild<QTableWidget *>("rankingTable"); }
@@ -198,13 +200,13 @@ void TestRankingDialog::medalColoursShow()
 
 void TestRankingDialog::reloadsShowExactlyTheirRows()
 {
-    peer->enqueue(rankingReply(players(200)));
+    peer->enqueue(rankingReply(players(100)));
     RankingDialog dialog(api.get());
     dialog.show();
-    QTRY_COMPARE(status(&dialog)->text(), QStringLiteral("显示 200 条记录"));
-    QCOMPARE(table(&dialog)->rowCount(), 200);
-    QCOMPARE(cell(&dialog, 199, 0), QStringLiteral("200"));
-    QCOMPARE(cell(&dialog, 199, 1), QStringLiteral("玩家200"));
+    QTRY_COMPARE(status(&dialog)->text(), QStringLiteral("显示 100 条记录"));
+    QCOMPARE(table(&dialog)->rowCount(), 100);
+    QCOMPARE(cell(&dialog, 99, 0), QStringLiteral("100"));
+    QCOMPARE(cell(&dialog, 99, 1), QStringLiteral("玩家100"));
     QCOMPARE(table(&dialog)->item(2, 0)->foreground().color(), QColor("#cd7f32"));
     QVERIFY(!table(&dialog)->item(3, 0)->data(Qt::ForegroundRole).isValid());
 
@@ -242,11 +244,16 @@ void TestRankingDialog::chosenLimitIsSent()
 
     QCOMPARE(limit(&dialog)->count(), 4);
     limit(&dialog)->setCurrentIndex(limit(&dialog)->findText("50"));
-    // The server may return more than asked; nothing is cut.
+    // The server may return more than asked; only the rows asked for are shown.
     peer->enqueue(rankingReply(players(60)));
     RELOAD(&dialog);
     QCOMPARE(peer->requests.last().queryValue("limit"), QStringLiteral("50"));
-    QCOMPARE(table(&dialog)->rowCount(), 60);
+    QCOMPARE(table(&dialog)->rowCount(), 50);
+    QCOMPARE(status(&dialog)->text(), QStringLiteral("显示 50 条记录"));
+    peer->enqueue(rankingReply(players(30000)));
+    RELOAD(&dialog);
+    QCOMPARE(table(&dialog)->rowCount(), 50);
+    QCOMPARE(cell(&dialog, 49, 1), QStringLiteral("玩家50"));
 
     limit(&dialog)->setCurrentIndex(limit(&dialog)->findText("10"));
     peer->enqueue(rankingReply(players(1)));
@@ -309,8 +316,28 @@ void TestRankingDialog::namesCannotReorderTheTable()
     QCOMPARE(cell(&dialog, 2, 1), QString::fromUtf8("王\u200D五 😀"));
 }
 
+void TestRankingDialog::longNamesAreElided()
+{
+    const QString name(10000, QLatin1Char('w'));
+    peer->enqueue(rankingReply({QJsonObject{{"username", name}, {"total_clicks", 9}},
+                                QJsonObject{{"username", "bob"}, {"total_clicks", 8}}}));
+    RankingDialog dialog(api.get());
+    dialog.show();
+    QTRY_COMPARE(status(&dialog)->text(), QStringLiteral("显示 2 条记录"));
+    QTableWidgetItem *cut = table(&dialog)->item(0, 1);
+    QVERIFY2(cut->text().size() < 100, qPrintable(QString::number(cut->text().size())));
+    QVERIFY(cut->text().endsWith(QChar(0x2026)));
+    QCOMPARE(cut->toolTip(), name);
+    // A name that fits is shown whole, without a tool tip.
+    QCOMPARE(cell(&dialog, 1, 1), QStringLiteral("bob"));
+    QCOMPARE(table(&dialog)->item(1, 1)->toolTip(), QString());
+    // The clicks stay inside the dialog.
+    QVERIFY(table(&dialog)->horizontalHeader()->sectionViewportPosition(2) < dialog.width());
+}
+
 void TestRankingDialog::timeoutEnablesRefresh()
 {
+    api->setTimeout(500);
     peer->setFallback(ScriptedResponse::noAnswer());
     RankingDialog dialog(api.get());
     dialog.show();

@@ -1,10 +1,10 @@
-#include "bench/common/referenceserver.h"
-#include "bench/common/scriptedpeer.h"
 #include "dialogs/shopdialog.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "support/referenceserver.h"
 #include "support/rendering.h"
 #include "support/scriptedclient.h"
+#include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QFileInfo>

@@ -1,10 +1,10 @@
-#include "bench/common/referenceserver.h"
-#include "bench/common/scriptedpeer.h"
 #include "feedback/clickbutton.h"
 #include "mainwindow/mainwindow.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "net/clickoutbox.h"
+#include "support/referenceserver.h"
+#include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QFile>

@@ -1,5 +1,4 @@
 #include "app/application.h"
-#include "bench/common/referenceserver.h"
 #include "dialogs/logindialog.h"
 #include "dialogs/rankingdialog.h"
 #include "dialogs/settingsdialog.h"
@@ -10,6 +9,7 @@
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "support/modalscript.h"
+#include "support/referenceserver.h"
 #include "support/testenv.h"
 #include "support/windowlookup.h"
 
@@ -195,7 +195,7 @@ private slots:
         this->script = &script;
         script.then(logIn());
         whenMainWindowShown([this](MainWindow *window) { play(window); });
-        Application::runSessionLoop(&auth, &client, qApp, true);
+        Application::runSessionLoop(&auth, &client, qApp);
         client.waitForClickRequests();
         QVERIFY(finished);
 

@@ -1,5 +1,5 @@
-#include "app/application.h"
 #include "feedback/effectlayer.h"
+#include "resources/theme.h"
 #include "support/testenv.h"
 
 #include <QGraphicsOpacityEffect>
@@ -184,7 +184,7 @@ private slots:
 
 void TestEffectLayer::initTestCase()
 {
-    Application::applyStyleSheet(qApp, true);
+    Theme::apply(qApp, true);
 }
 
 void TestEffectLayer::looksLikeTheLabelItReplaces_data()

@@ -12,15 +12,15 @@ foreach(size 16 24 32 48 64 72 80 96 128 256)
   list(APPEND icons share/icons/hicolor/${size}x${size}/apps/taptempest.png)
 endforeach()
 foreach(path bin/taptempest bin/taptempest-server
-             share/applications/taptempest.desktop
-             share/metainfo/taptempest.metainfo.xml
+             share/applications/io.github.taptempest.TapTempest.desktop
+             share/metainfo/io.github.taptempest.TapTempest.metainfo.xml
              ${icons})
   if(NOT EXISTS "${PREFIX}/${path}")
     message(FATAL_ERROR "not installed: ${path}")
   endif()
 endforeach()
 
-file(READ "${PREFIX}/share/applications/taptempest.desktop" entry)
+file(READ "${PREFIX}/share/applications/io.github.taptempest.TapTempest.desktop" entry)
 foreach(line "[Desktop Entry]" "Type=Application" "Exec=taptempest" "Icon=taptempest"
              "Name[zh_CN]=TapTempest 点击游戏")
   string(FIND "\n${entry}" "\n${line}\n" found)
@@ -46,18 +46,20 @@ if(NOT DESKTOP_FILE_VALIDATE OR NOT APPSTREAMCLI)
   message(FATAL_ERROR "desktop-file-validate and appstreamcli are needed (Debian packages "
                       "desktop-file-utils and appstream; scripts/test installs them)")
 endif()
-execute_process(COMMAND "${DESKTOP_FILE_VALIDATE}" "${PREFIX}/share/applications/taptempest.desktop"
+execute_process(COMMAND "${DESKTOP_FILE_VALIDATE}" "${PREFIX}/share/applications/io.github.taptempest.TapTempest.desktop"
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT result EQUAL 0 OR NOT out STREQUAL "")
   message(FATAL_ERROR "desktop-file-validate: ${result}\n${out}")
 endif()
-# The id is the desktop entry's name, "taptempest", not a reverse domain name: the project has
-# no domain of its own to build one from.
-execute_process(COMMAND "${APPSTREAMCLI}" validate --no-net
-                        --override=cid-desktopapp-is-not-rdns=info
-                        "${PREFIX}/share/metainfo/taptempest.metainfo.xml"
+# The component id is reverse-DNS and names the desktop entry; a warning fails the check too.
+execute_process(COMMAND "${APPSTREAMCLI}" validate --no-net --pedantic
+                        "${PREFIX}/share/metainfo/io.github.taptempest.TapTempest.metainfo.xml"
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
-if(NOT result EQUAL 0)
+if(NOT result EQUAL 0 OR out MATCHES "W: |E: ")
   message(FATAL_ERROR "appstreamcli validate: ${result}\n${out}")
+endif()
+file(READ "${PREFIX}/share/metainfo/io.github.taptempest.TapTempest.metainfo.xml" metainfo)
+if(NOT metainfo MATCHES "<id>io\\.github\\.taptempest\\.TapTempest</id>")
+  message(FATAL_ERROR "the metainfo's id is not the desktop entry's name")
 endif()
 message(STATUS "installed layout is complete")

@@ -38,8 +38,8 @@ endforeach()
 
 set(expected usr/bin/taptempest usr/bin/taptempest-server
              usr/share/doc/taptempest/copyright
-             usr/share/applications/taptempest.desktop
-             usr/share/metainfo/taptempest.metainfo.xml)
+             usr/share/applications/io.github.taptempest.TapTempest.desktop
+             usr/share/metainfo/io.github.taptempest.TapTempest.metainfo.xml)
 foreach(size 16 24 32 48 64 72 80 96 128 256)
   list(APPEND expected usr/share/icons/hicolor/${size}x${size}/apps/taptempest.png)
 endforeach()

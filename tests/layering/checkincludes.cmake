@@ -1,19 +1,27 @@
-# Fails when the client includes from the server or the other way round. The client folders
-# and server/ may both use common/; common/ uses neither.
+# Fails when an include crosses a layer the wrong way:
+#   - the client includes from the server or the other way round; both may use common/, and
+#     common/ uses neither;
+#   - a client folder includes from a folder above it. From the bottom up: net/ and game/ (the
+#     widget-free taptempest_game), then resources/ (the theme), feedback/, dialogs/,
+#     mainwindow/ and app/. A folder may include from its own layer and from those below.
 #   cmake -DSOURCE_DIR=<project> -P checkincludes.cmake
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "SOURCE_DIR is not set")
 endif()
 
-set(client_dirs app net feedback mainwindow dialogs resources)
+set(client_layers net game resources feedback dialogs mainwindow app)
 set(server_dirs server)
 set(common_dirs common)
 
 # Include lines of the C++ files below `dir` that name a folder in `forbidden`, and lines of its
 # CMakeLists.txt that compile files from one, as "file: text".
 function(find_crossings dir forbidden out)
-  list(JOIN forbidden "|" alternatives)
   set(found)
+  if(NOT forbidden)
+    set(${out} "" PARENT_SCOPE)
+    return()
+  endif()
+  list(JOIN forbidden "|" alternatives)
   file(GLOB_RECURSE sources "${SOURCE_DIR}/${dir}/*.h" "${SOURCE_DIR}/${dir}/*.cpp")
   foreach(source IN LISTS sources)
     file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include")
@@ -37,21 +45,34 @@ function(find_crossings dir forbidden out)
 endfunction()
 
 set(problems)
-foreach(dir IN LISTS client_dirs)
-  find_crossings(${dir} "${server_dirs}" hits)
+list(LENGTH client_layers layer_count)
+math(EXPR last "${layer_count} - 1")
+foreach(index RANGE ${last})
+  list(GET client_layers ${index} dir)
+  set(above)
+  math(EXPR next "${index} + 1")
+  if(next LESS_EQUAL last)
+    foreach(higher RANGE ${next} ${last})
+      list(GET client_layers ${higher} name)
+      list(APPEND above ${name})
+    endforeach()
+  endif()
+  set(forbidden ${server_dirs} ${above})
+  find_crossings(${dir} "${forbidden}" hits)
   list(APPEND problems ${hits})
 endforeach()
 foreach(dir IN LISTS server_dirs)
-  find_crossings(${dir} "${client_dirs}" hits)
+  find_crossings(${dir} "${client_layers}" hits)
   list(APPEND problems ${hits})
 endforeach()
 foreach(dir IN LISTS common_dirs)
-  find_crossings(${dir} "${client_dirs};${server_dirs}" hits)
+  set(forbidden ${client_layers} ${server_dirs})
+  find_crossings(${dir} "${forbidden}" hits)
   list(APPEND problems ${hits})
 endforeach()
 
 if(problems)
   list(JOIN problems "\n  " report)
-  message(FATAL_ERROR "client and server must meet only in common/:\n  ${report}")
+  message(FATAL_ERROR "includes cross the layers:\n  ${report}")
 endif()
-message(STATUS "client, server and common/ keep to their own folders")
+message(STATUS "client, server and common/ keep to their layers")

@@ -1,7 +1,7 @@
-#include "bench/common/scriptedpeer.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "support/scriptedclient.h"
+#include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <QElapsedTimer>
@@ -29,6 +29,10 @@ struct Outcome
     QJsonObject data;
     QJsonArray array;
     QString error;
+    ApiError::Kind kind = ApiError::Kind::None;
+    int status = -1;
+    QString serverMessage;
+    bool noReply = false;
     bool onGuiThread = false;
     int networkErrorsBefore = -1;
 };
@@ -66,13 +70,22 @@ private:
         auth->handleLoginResponse(QJsonObject{{"username", "alice"}, {"token", kToken}});
     }
 
+    static void keep(Outcome &out, const ApiError &error)
+    {
+        out.error = error.text();
+        out.kind = error.kind();
+        out.status = error.httpStatus();
+        out.serverMessage = error.serverMessage();
+        out.noReply = error.isNoReply();
+    }
+
     ApiCallback record(Outcome &out)
     {
-        return [&out, this](bool success, const QJsonObject &data, const QString &error) {
+        return [&out, this](bool success, const QJsonObject &data, const ApiError &error) {
             ++out.calls;
             out.success = success;
             out.data = data;
-            out.error = error;
+            keep(out, error);
             out.onGuiThread = QThread::currentThread() == qApp->thread();
             out.networkErrorsBefore = errorSpy->count();
         };
@@ -80,11 +93,11 @@ private:
 
     ApiArrayCallback recordArray(Outcome &out)
     {
-        return [&out](bool success, const QJsonArray &data, const QString &error) {
+        return [&out](bool success, const QJsonArray &data, const ApiError &error) {
             ++out.calls;
             out.success = success;
             out.array = data;
-            out.error = error;
+            keep(out, error);
         };
     }
 
@@ -318,6 +331,11 @@ private slots:
         QVERIFY(!out.success);
         QVERIFY(out.data.isEmpty());
         QCOMPARE(out.error, expected);
+        // Decided on by kind and status, never by the text.
+        QCOMPARE(out.kind, ApiError::Kind::HttpStatus);
+        QCOMPARE(out.status, status);
+        QCOMPARE(out.serverMessage, QString());
+        QVERIFY(!out.noReply);
         QCOMPARE(errorSpy->count(), 1);
         QCOMPARE(errorSpy->at(0).at(0).toString(), expected);
         QCOMPARE(out.networkErrorsBefore, 1);
@@ -331,6 +349,10 @@ private slots:
         QCOMPARE(post.error, QString("服务器已关闭连接"));
         const Outcome get = roundTrip(false);
         QVERIFY2(get.error.startsWith("网络错误 (2): "), qPrintable(get.error));
+        // Whatever the text, both got no reply at all.
+        QCOMPARE(post.kind, ApiError::Kind::NoReply);
+        QCOMPARE(get.kind, ApiError::Kind::NoReply);
+        QVERIFY(post.noReply && get.noReply);
         QCOMPARE(errorSpy->count(), 2);
         QCOMPARE(post.networkErrorsBefore, 1);
         // What reached the peer: the network library itself sends a POST once more when the
@@ -363,7 +385,8 @@ private slots:
         QVERIFY2(out.error.startsWith("请求失败 (") && out.error.endsWith(")") &&
                      out.error.size() > QString("请求失败 ()").size(),
                  qPrintable(out.error));
-        QVERIFY(!ApiClient::isNoReplyError(out.error));
+        QVERIFY(!out.noReply);
+        QCOMPARE(out.kind, ApiError::Kind::Transfer);
         QCOMPARE(errorSpy->count(), 1);
         QCOMPARE(errorSpy->at(0).at(0).toString(), out.error);
         QTest::qWait(100);
@@ -417,6 +440,8 @@ private slots:
         for (bool post : {true, false}) {
             const Outcome out = roundTrip(post);
             QCOMPARE(out.error, QString("服务器拒绝连接，请检查服务器是否在线"));
+            QCOMPARE(out.kind, ApiError::Kind::Unreachable);
+            QCOMPARE(out.status, 0);
         }
         QCOMPARE(errorSpy->count(), 2);
     }
@@ -483,6 +508,14 @@ private slots:
             QCOMPARE(out.success, success);
             QCOMPARE(out.error, error);
             QCOMPARE(out.data, data);
+            if (success)
+                QCOMPARE(out.kind, ApiError::Kind::None);
+            else if (error.startsWith("服务器响应格式错误"))
+                QCOMPARE(out.kind, ApiError::Kind::BadReply);
+            else
+                QCOMPARE(out.kind, ApiError::Kind::Refused);
+            QCOMPARE(out.status, success ? 0 : 200);
+            QVERIFY(!out.noReply);
         }
         // Only failed transfers are broadcast.
         QCOMPARE(errorSpy->count(), 0);
@@ -588,33 +621,46 @@ private slots:
 
     void timeout()
     {
+        QCOMPARE(client->timeout(), 10000);
         QSignalSpy timeoutSpy(client.get(), &ApiClient::requestTimeout);
         // Answered at once and sent first: its timer would run out before the stalled one's.
         peer->enqueue(ScriptedResponse::ok());
         const Outcome answered = roundTrip(false);
         QVERIFY(answered.success);
         peer->setFallback(ScriptedResponse::noAnswer());
+        // Sent before the change: keeps the 10-s timeout.
+        Outcome early;
+        client->fetchStats(record(early));
+        QTRY_COMPARE(peer->heldCount(), 1);
+        client->setTimeout(600);
         Outcome out;
         int timeoutsAtCallback = -1;
-        client->fetchStats([&](bool success, const QJsonObject &, const QString &error) {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 calledAt = -1;
+        client->fetchStats([&](bool success, const QJsonObject &, const ApiError &error) {
             ++out.calls;
+            calledAt = clock.elapsed();
             out.success = success;
-            out.error = error;
+            keep(out, error);
             out.networkErrorsBefore = errorSpy->count();
             timeoutsAtCallback = timeoutSpy.count();
         });
-        QTest::qWait(9000);
-        QCOMPARE(out.calls, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(out.calls, 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(out.calls, 1, 5000);
+        QVERIFY2(calledAt >= 600, qPrintable(QString::number(calledAt)));
+        QCOMPARE(early.calls, 0);
         QCOMPARE(out.error, QString("请求超时，请检查网络连接"));
+        QCOMPARE(out.kind, ApiError::Kind::Timeout);
+        QVERIFY(out.noReply);
         QCOMPARE(out.networkErrorsBefore, 1);
         QCOMPARE(timeoutsAtCallback, 0);
         QCOMPARE(timeoutSpy.count(), 1);
-        QCOMPARE(client->requestsInFlight(), 0);
+        QCOMPARE(client->requestsInFlight(), 1);
 
         // A late answer reaches nobody.
         peer->releaseHeld(ScriptedResponse::ok());
-        QTest::qWait(200);
+        QTRY_COMPARE(early.calls, 1);
+        QVERIFY(early.success);
         QCOMPARE(out.calls, 1);
         QCOMPARE(timeoutSpy.count(), 1);
     }
@@ -673,7 +719,8 @@ private slots:
         client->depositToBank(5, record(deposit));
         QTRY_COMPARE(deposit.calls, 1);
         QCOMPARE(deposit.error, QString("服务器已关闭连接"));
-        QVERIFY(ApiClient::isNoReplyError(deposit.error));
+        QVERIFY(deposit.noReply);
+        QCOMPARE(deposit.kind, ApiError::Kind::NoReply);
         QCOMPARE(errorSpy->count(), 1);
         const QList<RecordedRequest> deposits = peer->requestsFor("deposit");
         QVERIFY2(deposits.size() >= 2, qPrintable(QString::number(deposits.size())));
@@ -686,7 +733,9 @@ private slots:
         Outcome buy;
         client->buyEffect(2, record(buy));
         QTRY_COMPARE(buy.calls, 1);
-        QVERIFY(!ApiClient::isNoReplyError(buy.error));
+        QVERIFY(!buy.noReply);
+        QCOMPARE(buy.kind, ApiError::Kind::HttpStatus);
+        QCOMPARE(buy.status, 400);
         QCOMPARE(peer->requestsFor("buy_effect").size(), 1);
         QCOMPARE(client->requestsInFlight(), 0);
     }
@@ -765,6 +814,8 @@ private slots:
         QCOMPARE(out.error,
                  QStringLiteral("服务器重定向到其他地址 (%1 → %2)").arg(status).arg(where));
         QVERIFY(!out.error.contains(kToken));
+        QCOMPARE(out.kind, ApiError::Kind::RedirectRefused);
+        QCOMPARE(out.status, status);
         QCOMPARE(errorSpy->count(), 1);
         QCOMPARE(errorSpy->at(0).at(0).toString(), out.error);
     }
@@ -811,6 +862,7 @@ private slots:
         QCOMPARE(out.calls, 1);
         QVERIFY(!out.success);
         QCOMPARE(out.error, QString("服务器响应过大 (超过 4 MiB)，请求已中止"));
+        QCOMPARE(out.kind, ApiError::Kind::TooLarge);
         QCOMPARE(errorSpy->count(), 1);
         QCOMPARE(client->requestsInFlight(), 0);
     }

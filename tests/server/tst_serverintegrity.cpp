@@ -1,9 +1,9 @@
 // The reference server keeps every acknowledged click: under concurrent load on one account,
 // across a clean restart and across a crash.
 
-#include "bench/common/referenceserver.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "support/referenceserver.h"
 #include "support/testenv.h"
 
 #include <QFile>

@@ -1,9 +1,9 @@
 // The client's own ApiClient against the reference server over HTTPS: every action's reply, the
 // refusals a player can meet, sessions, purchases and the ranking.
 
-#include "bench/common/referenceserver.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "support/referenceserver.h"
 #include "support/testenv.h"
 
 #include <QFile>

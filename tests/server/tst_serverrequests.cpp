@@ -2,7 +2,7 @@
 // sessions, body limits, keep-alive, actions sent again with a request id and the certificate it
 // makes.
 
-#include "bench/common/referenceserver.h"
+#include "support/referenceserver.h"
 #include "support/testenv.h"
 
 #include <QDeadlineTimer>

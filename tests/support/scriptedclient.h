@@ -1,8 +1,8 @@
 #pragma once
 
-#include "bench/common/scriptedpeer.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "support/scriptedpeer.h"
 #include "support/testenv.h"
 
 #include <memory>

@@ -1,0 +1,2 @@
+// Click feedback reaching up into the window that holds it.
+#include "mainwindow/mainwindow.h"
