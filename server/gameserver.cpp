@@ -39,13 +39,42 @@ QByteArray methodName(QHttpServerRequest::Method method)
     }
 }
 
-QHttpServerResponse toHttp(const ApiResponse &response)
+QHttpServerResponse toHttp(const ApiResponse &response, bool closing)
 {
     QHttpServerResponse http(response.envelope,
                              static_cast<QHttpServerResponse::StatusCode>(response.status));
     http.setHeader("Cache-Control", "no-store");
+    if (closing)
+        http.setHeader("Connection", "close");
     return http;
 }
+
+// The client asked to end the connection after this request.
+bool wantsClose(const QHttpServerRequest &request)
+{
+    const QList<QByteArray> options = request.value("Connection").split(',');
+    for (const QByteArray &option : options) {
+        if (option.trimmed().compare("close", Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// One account's guesses are counted per address; an IPv4 client on a dual-stack socket is the
+// same client as on an IPv4 one.
+QString addressText(const QHostAddress &address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
+
+struct PendingReply
+{
+    std::shared_ptr<QHttpServerResponder> responder;
+    ApiResponse response;
+    bool closing = false;
+};
 
 // Keeps one connection's replies in the order of its requests: a pipelined click batch behind a
 // login must not be answered before it. Lives as a child of the socket, so it ends with it.
@@ -64,17 +93,23 @@ public:
 
     quint64 takeTurn() { return m_nextTurn++; }
 
-    void answer(quint64 turn, std::shared_ptr<QHttpServerResponder> responder,
-                const ApiResponse &response)
+    void answer(quint64 turn, PendingReply reply)
     {
-        m_waiting.emplace(turn, std::make_pair(std::move(responder), response));
+        m_waiting.emplace(turn, std::move(reply));
         while (!m_waiting.empty() && m_waiting.begin()->first == m_written) {
-            auto next = std::move(m_waiting.begin()->second);
+            PendingReply next = std::move(m_waiting.begin()->second);
             m_waiting.erase(m_waiting.begin());
             ++m_written;
-            QTcpSocket *socket = next.first->socket();
-            if (socket->state() == QAbstractSocket::ConnectedState)
-                toHttp(next.second).write(std::move(*next.first));
+            QTcpSocket *socket = next.responder->socket();
+            if (socket->state() != QAbstractSocket::ConnectedState)
+                continue;
+            toHttp(next.response, next.closing).write(std::move(*next.responder));
+            if (next.closing) {
+                // Flushes what was written first; later requests on it go unanswered.
+                socket->disconnectFromHost();
+                m_waiting.clear();
+                return;
+            }
         }
     }
 
@@ -83,7 +118,7 @@ private:
 
     quint64 m_nextTurn = 0;
     quint64 m_written = 0;
-    std::map<quint64, std::pair<std::shared_ptr<QHttpServerResponder>, ApiResponse>> m_waiting;
+    std::map<quint64, PendingReply> m_waiting;
 };
 
 } // namespace
@@ -111,21 +146,25 @@ bool GameServer::listen(const QHostAddress &address, quint16 port, const QSslCon
                       apiRequest.path = request.url().path();
                       apiRequest.query = request.query();
                       apiRequest.body = request.body();
+                      apiRequest.clientAddress = addressText(request.remoteAddress());
+                      const bool closing = wantsClose(request);
                       auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
                       const QPointer<ReplyQueue> queue = ReplyQueue::of(held->socket());
                       const quint64 turn = queue->takeTurn();
-                      m_handler.handle(apiRequest,
-                                       [held, queue, turn](const ApiResponse &response) {
-                                           if (queue)
-                                               queue->answer(turn, held, response);
-                                       });
+                      m_handler.handle(
+                          apiRequest, [held, queue, turn, closing](const ApiResponse &response) {
+                              if (queue)
+                                  queue->answer(turn, PendingReply{held, response, closing});
+                          });
                   });
-    m_http->setMissingHandler([](const QHttpServerRequest &, QHttpServerResponder &&responder) {
-        auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
-        ReplyQueue *queue = ReplyQueue::of(held->socket());
-        queue->answer(queue->takeTurn(), held,
-                      ApiHandler::failure(404, QStringLiteral("接口不存在")));
-    });
+    m_http->setMissingHandler(
+        [](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+            auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
+            ReplyQueue *queue = ReplyQueue::of(held->socket());
+            queue->answer(queue->takeTurn(),
+                          PendingReply{held, ApiHandler::failure(404, QStringLiteral("接口不存在")),
+                                       wantsClose(request)});
+        });
 
     m_listener = new GuardedSslServer(ApiHandler::kMaxBodyBytes, m_idleTimeoutMs);
     m_listener->setSslConfiguration(ssl);

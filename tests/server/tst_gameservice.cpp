@@ -275,6 +275,66 @@ private slots:
                  ServiceResult::Status::Ok);
     }
 
+    void guessesCountPerAddressAndLooselyPerName()
+    {
+        service->addUser(QStringLiteral("bob"), QStringLiteral("pw"));
+        const QString stranger = QStringLiteral("203.0.113.7");
+        const QString owner = QStringLiteral("198.51.100.2");
+        for (int i = 0; i < 5; ++i)
+            service->login(QStringLiteral("bob"), QStringLiteral("guess"), stranger);
+        const ServiceResult locked =
+            service->login(QStringLiteral("bob"), QStringLiteral("pw"), stranger);
+        QVERIFY2(locked.message.contains(QStringLiteral("次数过多")), qPrintable(locked.message));
+        // The owner, elsewhere, is not kept out by the stranger's guesses.
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw"), owner).status,
+                 ServiceResult::Status::Ok);
+
+        // Guesses spread over many addresses, four each, lock the name for everyone at 20.
+        now += 61000;
+        for (int i = 0; i < 20; ++i) {
+            const QString address = QStringLiteral("192.0.2.%1").arg(i / 4);
+            QCOMPARE(
+                service->login(QStringLiteral("bob"), QStringLiteral("guess"), address).message,
+                QStringLiteral("用户名或密码错误"));
+        }
+        const ServiceResult everyone =
+            service->login(QStringLiteral("bob"), QStringLiteral("pw"), owner);
+        QVERIFY2(everyone.message.contains(QStringLiteral("60 秒")), qPrintable(everyone.message));
+        now += 60000;
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw"), owner).status,
+                 ServiceResult::Status::Ok);
+    }
+
+    void aFullLoginQueueAnswersBusyAtOnce()
+    {
+        GameService::Settings settings;
+        settings.maxWaitingLogins = 3;
+        settings.passwordThreads = 1;
+        makeService(settings);
+        service->addUser(QStringLiteral("bob"), QStringLiteral("pw"));
+        service->addUser(QStringLiteral("amy"), QStringLiteral("pw"));
+        QStringList answers;
+        const auto record = [&answers](const ServiceResult &result) {
+            answers << (result.status == ServiceResult::Status::Ok ? QStringLiteral("ok")
+                                                                   : result.message);
+        };
+        // Three wait (two names), the two past the limit are refused without a check.
+        for (const char *name : {"bob", "amy", "bob", "amy", "bob"})
+            service->loginAsync(QString::fromLatin1(name), QStringLiteral("pw"), record);
+        QTRY_COMPARE(answers.size(), 5);
+        QCOMPARE(answers.count(QStringLiteral("ok")), 3);
+        QCOMPARE(answers.count(QStringLiteral("服务器繁忙，请稍后再试")), 2);
+        // The busy ones came first: nothing had to be checked for them.
+        QCOMPARE(answers.mid(0, 2), QStringList(2, QStringLiteral("服务器繁忙，请稍后再试")));
+        // Once the queue is short again, logins are taken again, and busy refusals were no
+        // guesses for the throttle.
+        answers.clear();
+        for (int i = 0; i < 3; ++i)
+            service->loginAsync(QStringLiteral("bob"), QStringLiteral("pw"), record);
+        QTRY_COMPARE(answers.size(), 3);
+        QCOMPARE(answers, QStringList(3, QStringLiteral("ok")));
+    }
+
     void clickAllowanceFollowsWallTime()
     {
         const qint64 user = addAndLogin(QStringLiteral("bob"));
