@@ -13,18 +13,19 @@ bool AccountStore::run(QSqlQuery &query, const char *what, const QString &statem
     for (const QVariant &value : values)
         query.addBindValue(value);
     if (!query.exec()) {
-        GameDatabase::reportFailure(QString::fromLatin1(what), query.lastError());
+        m_db.fail(QString::fromLatin1(what), query.lastError());
         return false;
     }
     return true;
 }
 
-AccountStore::Lookup AccountStore::account(qint64 userId, Account *account)
+AccountStore::Lookup AccountStore::account(qint64 userId, Account *account, bool lock)
 {
     QSqlQuery query(m_db.connection());
     if (!run(query, "reading an account",
              QStringLiteral("SELECT id, username, clicks, lifetime_clicks, gold, bank_balance,"
-                            " last_click_ms FROM users WHERE id = ?"),
+                            " last_click_ms FROM users WHERE id = ?") +
+                 (lock ? m_db.forUpdate() : QString()),
              {userId}))
         return Lookup::Failed;
     if (!query.next())
@@ -37,6 +38,15 @@ AccountStore::Lookup AccountStore::account(qint64 userId, Account *account)
     account->bankBalance = query.value(5).toLongLong();
     account->lastClickMs = query.value(6).toLongLong();
     return Lookup::Found;
+}
+
+bool AccountStore::lockAccount(qint64 userId)
+{
+    if (m_db.forUpdate().isEmpty())
+        return true; // the transaction holds the whole database
+    QSqlQuery query(m_db.connection());
+    return run(query, "locking an account",
+               QStringLiteral("SELECT 1 FROM users WHERE id = ?") + m_db.forUpdate(), {userId});
 }
 
 std::optional<bool> AccountStore::nameExists(const QString &name)
@@ -208,4 +218,72 @@ std::optional<QList<AccountStore::RankingRow>> AccountStore::ranking(qint64 limi
     while (query.next())
         rows.append(RankingRow{query.value(0).toString(), query.value(1).toLongLong()});
     return rows;
+}
+
+std::optional<qint64> AccountStore::lockedUntil(const QString &firstKey, const QString &secondKey)
+{
+    QSqlQuery query(m_db.connection());
+    if (!run(query, "reading the login throttle",
+             QStringLiteral("SELECT MAX(locked_until_ms) FROM login_locks"
+                            " WHERE throttle_key IN (?, ?)"),
+             {firstKey, secondKey}))
+        return std::nullopt;
+    return query.next() ? query.value(0).toLongLong() : 0;
+}
+
+bool AccountStore::lockThrottleKey(const QString &key)
+{
+    const QString statement = m_db.keyLockStatement();
+    if (statement.isEmpty())
+        return true; // the transaction holds the whole database
+    QSqlQuery query(m_db.connection());
+    return run(query, "taking a login throttle key", statement, {key});
+}
+
+std::optional<qint64> AccountStore::addLoginFailure(const QString &key, qint64 nowMs,
+                                                    qint64 sinceMs)
+{
+    QSqlQuery forget(m_db.connection());
+    QSqlQuery insert(m_db.connection());
+    QSqlQuery count(m_db.connection());
+    // Failures "from the future" go too: the clock was set back.
+    if (!run(forget, "forgetting old login failures",
+             QStringLiteral("DELETE FROM login_failures WHERE throttle_key = ?"
+                            " AND (at_ms < ? OR at_ms > ?)"),
+             {key, sinceMs, nowMs}) ||
+        !run(insert, "recording a login failure",
+             QStringLiteral("INSERT INTO login_failures (throttle_key, at_ms) VALUES (?, ?)"),
+             {key, nowMs}) ||
+        !run(count, "counting login failures",
+             QStringLiteral("SELECT COUNT(*) FROM login_failures WHERE throttle_key = ?"), {key}))
+        return std::nullopt;
+    return count.next() ? count.value(0).toLongLong() : 0;
+}
+
+bool AccountStore::lockLogins(const QString &key, qint64 untilMs)
+{
+    QSqlQuery lock(m_db.connection());
+    return run(lock, "locking logins",
+               QStringLiteral("INSERT INTO login_locks (throttle_key, locked_until_ms)"
+                              " VALUES (?, ?) ON CONFLICT (throttle_key) DO UPDATE"
+                              " SET locked_until_ms = excluded.locked_until_ms"),
+               {key, untilMs}) &&
+           clearLoginFailures(key);
+}
+
+bool AccountStore::clearLoginFailures(const QString &key)
+{
+    QSqlQuery query(m_db.connection());
+    return run(query, "clearing login failures",
+               QStringLiteral("DELETE FROM login_failures WHERE throttle_key = ?"), {key});
+}
+
+bool AccountStore::forgetLoginFailuresBefore(qint64 beforeMs)
+{
+    QSqlQuery failures(m_db.connection());
+    QSqlQuery locks(m_db.connection());
+    return run(failures, "forgetting old login failures",
+               QStringLiteral("DELETE FROM login_failures WHERE at_ms < ?"), {beforeMs}) &&
+           run(locks, "forgetting old login locks",
+               QStringLiteral("DELETE FROM login_locks WHERE locked_until_ms < ?"), {beforeMs});
 }

@@ -47,7 +47,10 @@ public:
 
     GameDatabase &database() { return m_db; }
 
-    Lookup account(qint64 userId, Account *account);
+    // `lock`: the account is about to change; no other server process may change it until this
+    // transaction ends.
+    Lookup account(qint64 userId, Account *account, bool lock = false);
+    bool lockAccount(qint64 userId);
     std::optional<bool> nameExists(const QString &name);
     bool addAccount(const QString &name, const QString &passwordHash, qint64 clicks, qint64 atMs);
     std::optional<Credentials> credentials(const QString &name);
@@ -74,6 +77,18 @@ public:
     std::optional<QList<qint64>> ownedEffects(qint64 userId);
 
     std::optional<QList<RankingRow>> ranking(qint64 limit);
+
+    // The login throttle's records, per key. lockThrottleKey() makes the updates of one key take
+    // turns across processes for the rest of the transaction.
+    std::optional<qint64> lockedUntil(const QString &firstKey, const QString &secondKey);
+    bool lockThrottleKey(const QString &key);
+    // Records a failure at `nowMs`, forgets the key's failures before `sinceMs`, and returns how
+    // many it has since then.
+    std::optional<qint64> addLoginFailure(const QString &key, qint64 nowMs, qint64 sinceMs);
+    // Locks the key until `untilMs` and starts its count afresh.
+    bool lockLogins(const QString &key, qint64 untilMs);
+    bool clearLoginFailures(const QString &key);
+    bool forgetLoginFailuresBefore(qint64 beforeMs);
 
 private:
     // Prepares `statement`, binds `values` in order and runs it; logs a failure as `what`.

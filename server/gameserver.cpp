@@ -11,6 +11,13 @@
 #include <QSslConfiguration>
 #include <QTcpSocket>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <map>
 #include <memory>
 #include <utility>
@@ -168,6 +175,24 @@ bool GameServer::listen(const QHostAddress &address, quint16 port, const QSslCon
 
     m_listener = new GuardedSslServer(ApiHandler::kMaxBodyBytes, m_idleTimeoutMs);
     m_listener->setSslConfiguration(ssl);
+    if (m_reusePort) {
+        const int fd = bindReusePort(address, port, error);
+        if (fd < 0 || ::listen(fd, SOMAXCONN) != 0 || !m_listener->setSocketDescriptor(fd)) {
+            if (fd >= 0) {
+                *error = QStringLiteral("cannot listen on %1 port %2: %3")
+                             .arg(address.toString())
+                             .arg(port)
+                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
+                ::close(fd);
+            }
+            delete m_listener;
+            m_listener = nullptr;
+            close();
+            return false;
+        }
+        m_http->bind(m_listener);
+        return true;
+    }
     if (!m_listener->listen(address, port)) {
         *error = QStringLiteral("cannot listen on %1 port %2: %3")
                      .arg(address.toString())
@@ -180,6 +205,56 @@ bool GameServer::listen(const QHostAddress &address, quint16 port, const QSslCon
     }
     m_http->bind(m_listener); // takes ownership
     return true;
+}
+
+int GameServer::bindReusePort(const QHostAddress &address, quint16 port, QString *error)
+{
+    const bool v6 = address.protocol() == QAbstractSocket::IPv6Protocol;
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto fail = [&](const char *step) {
+        *error = QStringLiteral("cannot %1 %2 port %3: %4")
+                     .arg(QLatin1String(step), address.toString())
+                     .arg(port)
+                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    };
+    if (fd < 0)
+        return fail("open a socket for");
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof(on)) != 0)
+        return fail("share");
+    int bound = -1;
+    if (v6) {
+        sockaddr_in6 sa{};
+        sa.sin6_family = AF_INET6;
+        sa.sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&sa.sin6_addr, &bytes, sizeof(bytes));
+        bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&sa), sizeof(sa));
+    } else {
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(port);
+        sa.sin_addr.s_addr = htonl(address.toIPv4Address());
+        bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&sa), sizeof(sa));
+    }
+    if (bound != 0)
+        return fail("listen on");
+    return fd;
+}
+
+quint16 GameServer::boundPort(int fd)
+{
+    sockaddr_storage sa{};
+    socklen_t length = sizeof(sa);
+    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &length) != 0)
+        return 0;
+    if (sa.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6 *>(&sa)->sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in *>(&sa)->sin_port);
 }
 
 quint16 GameServer::port() const

@@ -29,11 +29,11 @@ ServiceResult accountGone()
 // Loads the account to work on (inside a transaction that must have started, for changes); the
 // answer to give when that fails.
 std::optional<ServiceResult> openAccount(bool transactionStarted, AccountStore &store,
-                                         qint64 userId, Account *account)
+                                         qint64 userId, Account *account, bool lock = false)
 {
     if (!transactionStarted)
         return ServiceResult::failed();
-    switch (store.account(userId, account)) {
+    switch (store.account(userId, account, lock)) {
     case Lookup::Failed:
         return ServiceResult::failed();
     case Lookup::Missing:
@@ -167,7 +167,7 @@ ServiceResult GameService::click(qint64 userId, qint64 count, const QString &syn
     const qint64 at = now();
     GameDatabase::Transaction transaction(m_db, "click");
     Account account;
-    if (const auto answer = openAccount(transaction.isActive(), m_store, userId, &account))
+    if (const auto answer = openAccount(transaction.isActive(), m_store, userId, &account, true))
         return *answer;
 
     // The clicks this batch brings that the server has not seen yet. A batch taken while an
@@ -212,7 +212,8 @@ ServiceResult GameService::applyOnce(qint64 userId, const QString &requestId, co
 {
     const QByteArray actionName = action.toUtf8(); // named in storage failure lines
     GameDatabase::Transaction transaction(m_db, actionName.constData());
-    if (!transaction.isActive())
+    // A repeat arriving at another server process waits here until this one has committed.
+    if (!transaction.isActive() || !m_store.lockAccount(userId))
         return ServiceResult::failed();
     RequestJournal journal(m_db.connection());
     if (!requestId.isEmpty()) {

@@ -29,7 +29,7 @@ QString newToken()
 } // namespace
 
 LoginService::LoginService(AccountStore &store, const Settings &settings, Clock clock)
-    : m_store(store), m_settings(settings), m_clock(std::move(clock))
+    : m_store(store), m_settings(settings), m_clock(std::move(clock)), m_throttle(store)
 {
     // One core stays free for the event loop, which serves every other request.
     const int threads = m_settings.passwordThreads > 0 ? m_settings.passwordThreads
@@ -140,10 +140,12 @@ void LoginService::completeLogin(const QString &name, const ServiceResult &resul
 std::optional<ServiceResult> LoginService::beginLogin(const QString &name, const QString &password,
                                                       const QString &address, LoginAttempt *attempt)
 {
-    const qint64 locked = m_throttle.lockedFor(name, address, now());
-    if (locked > 0) {
+    const auto locked = m_throttle.lockedFor(name, address, now());
+    if (!locked)
+        return ServiceResult::failed();
+    if (*locked > 0) {
         return ServiceResult::refused(
-            QStringLiteral("登录失败次数过多，请在 %1 秒后再试").arg((locked + 999) / 1000));
+            QStringLiteral("登录失败次数过多，请在 %1 秒后再试").arg((*locked + 999) / 1000));
     }
     if (!GameService::isValidUsername(name) || !GameService::isValidPassword(password))
         return ServiceResult::refused(QString::fromUtf8(kWrongCredentials));
@@ -187,7 +189,9 @@ ServiceResult LoginService::finishLogin(const LoginAttempt &attempt, const Passw
 {
     const qint64 at = now();
     if (!check.matches) {
-        m_throttle.recordFailure(attempt.name, attempt.address, at);
+        // Unrecorded, the guess would go uncounted: refuse it as a storage failure instead.
+        if (!m_throttle.recordFailure(attempt.name, attempt.address, at))
+            return ServiceResult::failed();
         return ServiceResult::refused(QString::fromUtf8(kWrongCredentials));
     }
     m_throttle.recordSuccess(attempt.name, attempt.address);

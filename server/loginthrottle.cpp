@@ -1,12 +1,12 @@
 #include "loginthrottle.h"
 
-namespace {
-// Past this many tracked keys, stale entries are dropped before a new one is added.
-const int kPruneThreshold = 4096;
-} // namespace
+#include "accountstore.h"
+#include "gamedatabase.h"
 
-LoginThrottle::LoginThrottle(int maxFailures, qint64 windowMs, int maxNameFailures)
-    : m_maxFailures(maxFailures), m_windowMs(windowMs), m_maxNameFailures(maxNameFailures)
+LoginThrottle::LoginThrottle(AccountStore &store, int maxFailures, qint64 windowMs,
+                             int maxNameFailures)
+    : m_store(store), m_maxFailures(maxFailures), m_windowMs(windowMs),
+      m_maxNameFailures(maxNameFailures)
 {
 }
 
@@ -21,47 +21,41 @@ QString LoginThrottle::nameKey(const QString &name)
     return QStringLiteral("* ") + name;
 }
 
-qint64 LoginThrottle::lockedFor(const QString &name, const QString &address, qint64 nowMs) const
+std::optional<qint64> LoginThrottle::lockedFor(const QString &name, const QString &address,
+                                               qint64 nowMs)
 {
-    return qMax(lockedFor(pairKey(name, address), nowMs), lockedFor(nameKey(name), nowMs));
+    const auto until = m_store.lockedUntil(pairKey(name, address), nameKey(name));
+    if (!until)
+        return std::nullopt;
+    return qMax<qint64>(0, *until - nowMs);
 }
 
-qint64 LoginThrottle::lockedFor(const QString &key, qint64 nowMs) const
+bool LoginThrottle::recordFailure(const QString &name, const QString &address, qint64 nowMs)
 {
-    const auto it = m_entries.constFind(key);
-    if (it == m_entries.constEnd())
-        return 0;
-    return qMax<qint64>(0, it->lockedUntil - nowMs);
-}
-
-void LoginThrottle::recordFailure(const QString &name, const QString &address, qint64 nowMs)
-{
-    count(pairKey(name, address), m_maxFailures, nowMs);
-    count(nameKey(name), m_maxNameFailures, nowMs);
-}
-
-void LoginThrottle::count(const QString &key, int maxFailures, qint64 nowMs)
-{
-    if (m_entries.size() >= kPruneThreshold && !m_entries.contains(key))
-        prune(nowMs);
-    Entry &entry = m_entries[key];
-    entry.failures.removeIf([&](qint64 at) { return at <= nowMs - m_windowMs || at > nowMs; });
-    entry.failures.append(nowMs);
-    if (entry.failures.size() >= maxFailures) {
-        entry.lockedUntil = nowMs + m_windowMs;
-        entry.failures.clear();
+    // Stale records of names nobody tries any more, at most once a window per process.
+    if (nowMs - m_lastPruneMs >= m_windowMs || nowMs < m_lastPruneMs) {
+        m_lastPruneMs = nowMs;
+        m_store.forgetLoginFailuresBefore(nowMs - m_windowMs);
     }
+    GameDatabase::Transaction transaction(m_store.database(), "login throttle");
+    if (!transaction.isActive())
+        return false;
+    // Always the pair first, then the name: two processes never wait for each other in a circle.
+    const std::pair<QString, int> rules[] = {{pairKey(name, address), m_maxFailures},
+                                             {nameKey(name), m_maxNameFailures}};
+    for (const auto &[key, maxFailures] : rules) {
+        if (!m_store.lockThrottleKey(key))
+            return false;
+        const auto failures = m_store.addLoginFailure(key, nowMs, nowMs - m_windowMs + 1);
+        if (!failures)
+            return false;
+        if (*failures >= maxFailures && !m_store.lockLogins(key, nowMs + m_windowMs))
+            return false;
+    }
+    return transaction.commit();
 }
 
-void LoginThrottle::recordSuccess(const QString &name, const QString &address)
+bool LoginThrottle::recordSuccess(const QString &name, const QString &address)
 {
-    m_entries.remove(pairKey(name, address));
-}
-
-void LoginThrottle::prune(qint64 nowMs)
-{
-    m_entries.removeIf([&](const QHash<QString, Entry>::iterator it) {
-        return it->lockedUntil <= nowMs &&
-               (it->failures.isEmpty() || it->failures.last() <= nowMs - m_windowMs);
-    });
+    return m_store.clearLoginFailures(pairKey(name, address));
 }

@@ -1,6 +1,7 @@
-// The game rules of the reference server, driven in-process on a real database file with a
-// controlled clock.
+// The game rules of the reference server, driven in-process with a controlled clock, on a real
+// database file or, in the PostgreSQL variant, on a fresh database of the test cluster.
 
+#include "scratchdatabase.h"
 #include "server/effectcatalog.h"
 #include "server/gamedatabase.h"
 #include "server/gameservice.h"
@@ -60,7 +61,16 @@ private:
         return result.data;
     }
 
+    // Opens the store under test: the file in `dir`, or the scratch database.
+    bool openStore(GameDatabase &database, QString *error)
+    {
+        if (scratch)
+            return database.openUrl(scratch->url(), error);
+        return database.open(dir->filePath(QStringLiteral("server.db")), error);
+    }
+
     std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ScratchDatabase> scratch;
     std::unique_ptr<GameDatabase> db;
     EffectCatalog catalog;
     std::unique_ptr<GameService> service;
@@ -77,9 +87,15 @@ private slots:
     {
         now = kStart;
         dir = std::make_unique<QTemporaryDir>();
-        db = std::make_unique<GameDatabase>();
         QString error;
-        QVERIFY2(db->open(dir->filePath(QStringLiteral("server.db")), &error), qPrintable(error));
+        if (ScratchDatabase::wanted()) {
+            if (!ScratchDatabase::unavailableReason().isEmpty())
+                QSKIP(ScratchDatabase::skipMessage().constData());
+            scratch = std::make_unique<ScratchDatabase>();
+            QVERIFY2(scratch->create(&error), qPrintable(error));
+        }
+        db = std::make_unique<GameDatabase>();
+        QVERIFY2(openStore(*db, &error), qPrintable(error));
         makeService();
     }
 
@@ -87,6 +103,7 @@ private slots:
     {
         service.reset();
         db.reset();
+        scratch.reset();
         dir.reset();
     }
 
@@ -303,6 +320,62 @@ private slots:
         now += 60000;
         QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw"), owner).status,
                  ServiceResult::Status::Ok);
+    }
+
+    void theThrottleHoldsForEveryServerOnTheStore()
+    {
+        // A second server on the same store, as a second process would be.
+        GameDatabase otherDb(QStringLiteral("second-server"));
+        QString error;
+        QVERIFY2(openStore(otherDb, &error), qPrintable(error));
+        GameService::Settings settings;
+        settings.passwordCost = PasswordHasher::kCheapestCost;
+        GameService other(otherDb, catalog, settings, [this] { return now; });
+        service->addUser(QStringLiteral("bob"), QStringLiteral("pw"));
+        const QString address = QStringLiteral("203.0.113.9");
+        for (int i = 0; i < 5; ++i) {
+            GameService &target = i % 2 ? other : *service;
+            QCOMPARE(target.login(QStringLiteral("bob"), QStringLiteral("guess"), address).message,
+                     QStringLiteral("用户名或密码错误"));
+        }
+        for (GameService *target : {service.get(), &other}) {
+            const ServiceResult locked =
+                target->login(QStringLiteral("bob"), QStringLiteral("pw"), address);
+            QVERIFY2(locked.message.contains(QStringLiteral("次数过多")),
+                     qPrintable(locked.message));
+        }
+        // A restart forgets nothing now.
+        service.reset();
+        makeService();
+        QVERIFY(service->login(QStringLiteral("bob"), QStringLiteral("pw"), address)
+                    .message.contains(QStringLiteral("次数过多")));
+        now += 60000;
+        QCOMPARE(other.login(QStringLiteral("bob"), QStringLiteral("pw"), address).status,
+                 ServiceResult::Status::Ok);
+    }
+
+    void aLostDatabaseConnectionFailsOnceAndReconnects()
+    {
+        if (!scratch)
+            QSKIP("a database server connection");
+        const qint64 user = addAndLogin(QStringLiteral("bob"));
+        earnClicks(user, 10);
+        QString error;
+        QVERIFY2(scratch->dropConnections(&error), qPrintable(error));
+        // The batch in flight is refused, not reported as done; the loss is told once.
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^storage failure while .*")));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^lost the connection to the "
+                                                               "database .*")));
+        now += 10000;
+        QCOMPARE(service->click(user, 5).status, ServiceResult::Status::Failed);
+        // The next request reconnects and is served.
+        now += 10000;
+        const ServiceResult again = service->click(user, 5);
+        QCOMPARE(again.status, ServiceResult::Status::Ok);
+        QCOMPARE(again.data.value(QStringLiteral("total_clicks")).toInteger(), 15);
+        QCOMPARE(stats(user).value(QStringLiteral("total_clicks")).toInteger(), 15);
     }
 
     void aFullLoginQueueAnswersBusyAtOnce()
@@ -632,7 +705,6 @@ private slots:
     {
         const qint64 bob = addAndLogin(QStringLiteral("bob"));
         earnClicks(bob, 3000);
-        const QString path = dir->filePath(QStringLiteral("server.db"));
         const int kRequests = 40;
         // Two connections to one file, as two server processes would have, send the same
         // requests at the same moment; the write lock decides who applies and who repeats.
@@ -641,7 +713,7 @@ private slots:
         const auto racer = [&](int which) {
             GameDatabase own(QStringLiteral("racer%1").arg(which));
             QString error;
-            if (!own.open(path, &error))
+            if (!openStore(own, &error))
                 return;
             GameService::Settings settings;
             settings.passwordCost = PasswordHasher::kCheapestCost;
@@ -704,9 +776,11 @@ private slots:
         service.reset();
         db->close();
         QString error;
-        QVERIFY2(db->open(dir->filePath(QStringLiteral("server.db")), &error), qPrintable(error));
+        QVERIFY2(openStore(*db, &error), qPrintable(error));
         makeService();
         QCOMPARE(stats(user).value(QStringLiteral("total_clicks")).toInteger(), 420);
+        if (scratch)
+            return;
         QSqlQuery mode(db->connection());
         QVERIFY(mode.exec(QStringLiteral("PRAGMA journal_mode")) && mode.next());
         QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
@@ -714,6 +788,8 @@ private slots:
 
     void aFailedWriteLogsSqlitesText()
     {
+        if (scratch)
+            QSKIP("SQLite's own write lock");
         const qint64 user = addAndLogin(QStringLiteral("dana"));
         QVERIFY(user > 0);
         // Another process holds the write lock, and this one gives up at once.
