@@ -1,11 +1,13 @@
 // Load on the reference game server: click batches per second and request latency over
 // kept-alive HTTPS connections on loopback, then click latency on many connections with and
 // without a steady stream of logins (password checks are the server's costliest work). Starts
-// its own server on a temporary data folder unless --url is given.
+// its own server on a temporary data folder unless --url is given. With several --url (servers
+// sharing one database), the connections of each case are spread over them in turn.
 //
 //   bench_serverload [--seconds 10] [--connections 1,16] [--batch 20]
 //                    [--load-connections 64] [--logins-per-second 20]
 //   bench_serverload --url https://127.0.0.1:8443/api/index.php --ca cert.pem --user U --password P
+//   bench_serverload --url URL1 --ca CA1 --url URL2 --ca CA2 --user U --password P
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -173,13 +175,23 @@ double percentileMs(std::vector<qint64> &sorted, double p)
     return double(sorted[index]) / 1e6;
 }
 
-void runCase(const Target &target, const QByteArray &request, int connections, int seconds)
+// One per server; connection i goes to server i modulo their count.
+struct Targets
+{
+    std::vector<Target> servers;
+    std::vector<QByteArray> clickRequests;
+    std::vector<QByteArray> loginRequests;
+};
+
+void runCase(const Targets &targets, int connections, int seconds)
 {
     std::vector<qint64> latencies;
     latencies.reserve(200000);
     std::vector<std::unique_ptr<Connection>> pool;
     for (int i = 0; i < connections; ++i) {
-        pool.push_back(std::make_unique<Connection>(target, request, &latencies));
+        const size_t server = size_t(i) % targets.servers.size();
+        pool.push_back(std::make_unique<Connection>(targets.servers[server],
+                                                    targets.clickRequests[server], &latencies));
         pool.back()->open();
     }
     // Handshakes first, then measure from a clean start.
@@ -229,24 +241,25 @@ struct LoadFigures
 
 // `connections` connections send click batches back to back while, when `loginsPerSecond` > 0,
 // logins arrive at that steady rate on connections of their own.
-LoadFigures runLoginLoad(const Target &target, const QByteArray &clickRequest,
-                         const QByteArray &loginRequest, int connections, int loginsPerSecond,
-                         int seconds)
+LoadFigures runLoginLoad(const Targets &targets, int connections, int loginsPerSecond, int seconds)
 {
     std::vector<qint64> clickLatencies;
     std::vector<qint64> loginLatencies;
     clickLatencies.reserve(200000);
     std::vector<std::unique_ptr<Connection>> clickers;
     for (int i = 0; i < connections; ++i) {
-        clickers.push_back(std::make_unique<Connection>(target, clickRequest, &clickLatencies));
+        const size_t server = size_t(i) % targets.servers.size();
+        clickers.push_back(std::make_unique<Connection>(
+            targets.servers[server], targets.clickRequests[server], &clickLatencies));
         clickers.back()->open();
     }
     // Enough login connections that a slow login never holds up the next one.
     std::vector<std::unique_ptr<Connection>> loggers;
     const int loginConnections = loginsPerSecond > 0 ? qMax(4, loginsPerSecond) : 0;
     for (int i = 0; i < loginConnections; ++i) {
-        loggers.push_back(
-            std::make_unique<Connection>(target, loginRequest, &loginLatencies, false));
+        const size_t server = size_t(i) % targets.servers.size();
+        loggers.push_back(std::make_unique<Connection>(
+            targets.servers[server], targets.loginRequests[server], &loginLatencies, false));
         loggers.back()->open();
     }
     QDeadlineTimer warmUp(10000);
@@ -373,12 +386,15 @@ int main(int argc, char **argv)
     const QCommandLineOption serverOption(
         QStringLiteral("server"), QStringLiteral("Server binary to start."), QStringLiteral("PATH"),
         QStringLiteral(TAPTEMPEST_SERVER_BINARY));
-    const QCommandLineOption urlOption(QStringLiteral("url"),
-                                       QStringLiteral("Use this running server instead."),
-                                       QStringLiteral("URL"));
-    const QCommandLineOption caOption(QStringLiteral("ca"),
-                                      QStringLiteral("Certificate of the server given by --url."),
-                                      QStringLiteral("FILE"));
+    const QCommandLineOption urlOption(
+        QStringLiteral("url"),
+        QStringLiteral("Use this running server instead; repeat it for servers that share one "
+                       "database."),
+        QStringLiteral("URL"));
+    const QCommandLineOption caOption(
+        QStringLiteral("ca"),
+        QStringLiteral("Certificate of the server given by --url: one for all, or one per --url."),
+        QStringLiteral("FILE"));
     const QCommandLineOption userOption(QStringLiteral("user"),
                                         QStringLiteral("Account on the server given by --url."),
                                         QStringLiteral("NAME"));
@@ -406,13 +422,13 @@ int main(int argc, char **argv)
             connectionCounts << part.toInt();
     }
 
-    QString url = parser.value(urlOption);
-    QString caFile = parser.value(caOption);
+    QStringList urls = parser.values(urlOption);
+    QStringList caFiles = parser.values(caOption);
     QString user = parser.value(userOption);
     QString password = parser.value(passwordOption);
     QTemporaryDir dataDir;
     QProcess server;
-    if (url.isEmpty()) {
+    if (urls.isEmpty()) {
         const QString binary = parser.value(serverOption);
         if (binary.isEmpty() || !QFile::exists(binary))
             return fail(QStringLiteral("no server binary; pass --server or --url"));
@@ -437,18 +453,26 @@ int main(int argc, char **argv)
         }
         if (!listening.match(output).hasMatch())
             return fail(QStringLiteral("the server did not start: ") + output);
-        url = listening.match(output).captured(1);
-        caFile = certificate.match(output).captured(1).trimmed();
+        urls = QStringList{listening.match(output).captured(1)};
+        caFiles = QStringList{certificate.match(output).captured(1).trimmed()};
     }
+    if (caFiles.size() != 1 && caFiles.size() != urls.size())
+        return fail(QStringLiteral("give one --ca, or one per --url"));
 
-    const QUrl parsed(url);
-    Target target;
-    target.host = parsed.host();
-    target.port = quint16(parsed.port(443));
-    target.path = parsed.path();
-    target.ca = QSslCertificate::fromPath(caFile);
-    if (target.ca.isEmpty())
-        return fail(QStringLiteral("no certificate in \"%1\"").arg(caFile));
+    Targets targets;
+    for (qsizetype i = 0; i < urls.size(); ++i) {
+        const QUrl parsed(urls.at(i));
+        Target target;
+        target.host = parsed.host();
+        target.port = quint16(parsed.port(443));
+        target.path = parsed.path();
+        const QString caFile = caFiles.at(caFiles.size() == 1 ? 0 : i);
+        target.ca = QSslCertificate::fromPath(caFile);
+        if (target.ca.isEmpty())
+            return fail(QStringLiteral("no certificate in \"%1\"").arg(caFile));
+        targets.servers.push_back(target);
+    }
+    const Target &target = targets.servers.front();
 
     const QByteArray loginBody =
         QJsonDocument(QJsonObject{{"username", user}, {"password", password}}).toJson();
@@ -461,29 +485,30 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("login failed: %1").arg(login.value("message").toString()));
     const QByteArray clickBody =
         QJsonDocument(QJsonObject{{"count", batch}, {"token", token}}).toJson();
-    const QByteArray request = httpRequest(target, "POST", "action=click", clickBody);
+    // One session for all: the servers share the database.
+    for (const Target &server : targets.servers) {
+        targets.clickRequests.push_back(httpRequest(server, "POST", "action=click", clickBody));
+        targets.loginRequests.push_back(httpRequest(server, "POST", "action=login", loginBody));
+    }
 
     std::printf("taptempest-server at %s, click batches of %d, %d s per case, keep-alive HTTPS\n",
-                qPrintable(url), batch, seconds);
+                qPrintable(urls.join(QLatin1String(", "))), batch, seconds);
     std::printf(
         "connections    batches  batches/s    p50 ms    p90 ms    p99 ms    max ms  errors  "
         "reconnects\n");
     for (const int connections : connectionCounts)
-        runCase(target, request, connections, seconds);
+        runCase(targets, connections, seconds);
 
     const int loadConnections = qMax(0, parser.value(loadConnectionsOption).toInt());
     const int loginRate = qBound(1, parser.value(loginRateOption).toInt(), 1000);
     if (loadConnections > 0) {
-        const QByteArray loginRequest = httpRequest(target, "POST", "action=login", loginBody);
         std::printf("\n%d connections sending click batches, quiet and with %d logins/s\n",
                     loadConnections, loginRate);
         std::printf("case              batches  batches/s    p50 ms    p99 ms    max ms   logins  "
                     "login p50  login max  errors\n");
-        printLoad("quiet", runLoginLoad(target, request, loginRequest, loadConnections, 0, seconds),
-                  seconds);
+        printLoad("quiet", runLoginLoad(targets, loadConnections, 0, seconds), seconds);
         const QByteArray label = QByteArray::number(loginRate) + " logins/s";
-        printLoad(label.constData(),
-                  runLoginLoad(target, request, loginRequest, loadConnections, loginRate, seconds),
+        printLoad(label.constData(), runLoginLoad(targets, loadConnections, loginRate, seconds),
                   seconds);
     }
 

@@ -140,6 +140,9 @@ void LoginService::completeLogin(const QString &name, const ServiceResult &resul
 std::optional<ServiceResult> LoginService::beginLogin(const QString &name, const QString &password,
                                                       const QString &address, LoginAttempt *attempt)
 {
+    // No such name can exist, and a database server may not take it (a NUL) as a key.
+    if (!GameService::isValidUsername(name) || !GameService::isValidPassword(password))
+        return ServiceResult::refused(QString::fromUtf8(kWrongCredentials));
     const auto locked = m_throttle.lockedFor(name, address, now());
     if (!locked)
         return ServiceResult::failed();
@@ -147,8 +150,6 @@ std::optional<ServiceResult> LoginService::beginLogin(const QString &name, const
         return ServiceResult::refused(
             QStringLiteral("登录失败次数过多，请在 %1 秒后再试").arg((*locked + 999) / 1000));
     }
-    if (!GameService::isValidUsername(name) || !GameService::isValidPassword(password))
-        return ServiceResult::refused(QString::fromUtf8(kWrongCredentials));
 
     attempt->name = name;
     attempt->password = password;
