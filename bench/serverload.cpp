@@ -179,8 +179,15 @@ double percentileMs(std::vector<qint64> &sorted, double p)
 struct Targets
 {
     std::vector<Target> servers;
-    std::vector<QByteArray> clickRequests;
+    // [server][account]: connection i clicks for account i modulo their count.
+    std::vector<std::vector<QByteArray>> clickRequests;
     std::vector<QByteArray> loginRequests;
+
+    const QByteArray &clickRequest(int connection, size_t server) const
+    {
+        const auto &perAccount = clickRequests[server];
+        return perAccount[size_t(connection) % perAccount.size()];
+    }
 };
 
 void runCase(const Targets &targets, int connections, int seconds)
@@ -191,7 +198,7 @@ void runCase(const Targets &targets, int connections, int seconds)
     for (int i = 0; i < connections; ++i) {
         const size_t server = size_t(i) % targets.servers.size();
         pool.push_back(std::make_unique<Connection>(targets.servers[server],
-                                                    targets.clickRequests[server], &latencies));
+                                                    targets.clickRequest(i, server), &latencies));
         pool.back()->open();
     }
     // Handshakes first, then measure from a clean start.
@@ -250,7 +257,7 @@ LoadFigures runLoginLoad(const Targets &targets, int connections, int loginsPerS
     for (int i = 0; i < connections; ++i) {
         const size_t server = size_t(i) % targets.servers.size();
         clickers.push_back(std::make_unique<Connection>(
-            targets.servers[server], targets.clickRequests[server], &clickLatencies));
+            targets.servers[server], targets.clickRequest(i, server), &clickLatencies));
         clickers.back()->open();
     }
     // Enough login connections that a slow login never holds up the next one.
@@ -395,9 +402,11 @@ int main(int argc, char **argv)
         QStringLiteral("ca"),
         QStringLiteral("Certificate of the server given by --url: one for all, or one per --url."),
         QStringLiteral("FILE"));
-    const QCommandLineOption userOption(QStringLiteral("user"),
-                                        QStringLiteral("Account on the server given by --url."),
-                                        QStringLiteral("NAME"));
+    const QCommandLineOption userOption(
+        QStringLiteral("user"),
+        QStringLiteral("Account on the server given by --url; repeat it to spread the click "
+                       "connections over several accounts."),
+        QStringLiteral("NAME"));
     const QCommandLineOption passwordOption(QStringLiteral("password"),
                                             QStringLiteral("Password of --user."),
                                             QStringLiteral("PASSWORD"));
@@ -424,7 +433,8 @@ int main(int argc, char **argv)
 
     QStringList urls = parser.values(urlOption);
     QStringList caFiles = parser.values(caOption);
-    QString user = parser.value(userOption);
+    // Several accounts: a game's players click on accounts of their own, each a row of its own.
+    QStringList users = parser.values(userOption);
     QString password = parser.value(passwordOption);
     QTemporaryDir dataDir;
     QProcess server;
@@ -432,10 +442,10 @@ int main(int argc, char **argv)
         const QString binary = parser.value(serverOption);
         if (binary.isEmpty() || !QFile::exists(binary))
             return fail(QStringLiteral("no server binary; pass --server or --url"));
-        user = QStringLiteral("bench");
+        users = QStringList{QStringLiteral("bench")};
         password = QStringLiteral("bench-password");
         if (!runTool(binary, {QStringLiteral("--data"), dataDir.path(),
-                              QStringLiteral("--add-user"), user, password}))
+                              QStringLiteral("--add-user"), users.first(), password}))
             return fail(QStringLiteral("could not add the benchmark account"));
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // The allowance is lifted so that every batch does the full work of crediting.
@@ -474,25 +484,37 @@ int main(int argc, char **argv)
     }
     const Target &target = targets.servers.front();
 
+    if (users.isEmpty())
+        return fail(QStringLiteral("--url needs --user"));
     const QByteArray loginBody =
-        QJsonDocument(QJsonObject{{"username", user}, {"password", password}}).toJson();
-    const QJsonObject login =
-        QJsonDocument::fromJson(
-            exchangeOnce(target, httpRequest(target, "POST", "action=login", loginBody)))
-            .object();
-    const QString token = login.value("data").toObject().value("token").toString();
-    if (token.isEmpty())
-        return fail(QStringLiteral("login failed: %1").arg(login.value("message").toString()));
-    const QByteArray clickBody =
-        QJsonDocument(QJsonObject{{"count", batch}, {"token", token}}).toJson();
-    // One session for all: the servers share the database.
+        QJsonDocument(QJsonObject{{"username", users.first()}, {"password", password}}).toJson();
+    // One session per account serves every server: they share the database.
+    QList<QByteArray> clickBodies;
+    for (const QString &user : users) {
+        const QByteArray body =
+            QJsonDocument(QJsonObject{{"username", user}, {"password", password}}).toJson();
+        const QJsonObject login =
+            QJsonDocument::fromJson(
+                exchangeOnce(target, httpRequest(target, "POST", "action=login", body)))
+                .object();
+        const QString token = login.value("data").toObject().value("token").toString();
+        if (token.isEmpty())
+            return fail(QStringLiteral("login of %1 failed: %2")
+                            .arg(user, login.value("message").toString()));
+        clickBodies << QJsonDocument(QJsonObject{{"count", batch}, {"token", token}}).toJson();
+    }
     for (const Target &server : targets.servers) {
-        targets.clickRequests.push_back(httpRequest(server, "POST", "action=click", clickBody));
+        std::vector<QByteArray> perAccount;
+        for (const QByteArray &body : clickBodies)
+            perAccount.push_back(httpRequest(server, "POST", "action=click", body));
+        targets.clickRequests.push_back(perAccount);
         targets.loginRequests.push_back(httpRequest(server, "POST", "action=login", loginBody));
     }
 
-    std::printf("taptempest-server at %s, click batches of %d, %d s per case, keep-alive HTTPS\n",
-                qPrintable(urls.join(QLatin1String(", "))), batch, seconds);
+    std::printf("taptempest-server at %s, %lld account(s), click batches of %d, %d s per case, "
+                "keep-alive HTTPS\n",
+                qPrintable(urls.join(QLatin1String(", "))), qlonglong(users.size()), batch,
+                seconds);
     std::printf(
         "connections    batches  batches/s    p50 ms    p90 ms    p99 ms    max ms  errors  "
         "reconnects\n");

@@ -1,12 +1,13 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
+#include <QSqlQuery>
 #include <QString>
 
 #include <optional>
 
 class GameDatabase;
-class QSqlQuery;
 class QVariant;
 
 // Every statement the game runs on accounts, sessions, sync sessions and owned effects. The
@@ -43,7 +44,10 @@ public:
         qint64 lifetimeClicks = 0;
     };
 
-    explicit AccountStore(GameDatabase &database) : m_db(database) {}
+    explicit AccountStore(GameDatabase &database);
+    ~AccountStore();
+    AccountStore(const AccountStore &) = delete;
+    AccountStore &operator=(const AccountStore &) = delete;
 
     GameDatabase &database() { return m_db; }
 
@@ -91,9 +95,14 @@ public:
     bool forgetLoginFailuresBefore(qint64 beforeMs);
 
 private:
-    // Prepares `statement`, binds `values` in order and runs it; logs a failure as `what`.
-    bool run(QSqlQuery &query, const char *what, const QString &statement,
-             std::initializer_list<QVariant> values);
+    // Runs `statement`, prepared once per connection, with `values` bound in order; logs a
+    // failure as `what` and returns null. The caller reads the result, then finishes the query,
+    // which ends SQLite's read snapshot.
+    QSqlQuery *run(const char *what, const QString &statement,
+                   std::initializer_list<QVariant> values);
+    bool write(const char *what, const QString &statement, std::initializer_list<QVariant> values);
 
     GameDatabase &m_db;
+    QHash<QString, QSqlQuery> m_prepared;
+    quint64 m_generation = 0;
 };

@@ -275,9 +275,26 @@ void GameDatabase::checkConnection()
                .arg(displayUrl(m_url), databaseText(probe.lastError()));
 }
 
+void GameDatabase::setBeforeClose(const void *owner, std::function<void()> hook)
+{
+    m_hookOwner = owner;
+    m_beforeClose = std::move(hook);
+}
+
+void GameDatabase::releaseBeforeClose(const void *owner)
+{
+    if (m_hookOwner != owner)
+        return;
+    m_hookOwner = nullptr;
+    m_beforeClose = nullptr;
+}
+
 void GameDatabase::close()
 {
+    if (m_beforeClose)
+        m_beforeClose();
     m_lost = false;
+    ++m_generation;
     if (!QSqlDatabase::contains(m_connectionName))
         return;
     {
@@ -297,6 +314,9 @@ bool GameDatabase::isOpen() const
 QSqlDatabase GameDatabase::connection()
 {
     if (m_lost) {
+        if (m_beforeClose)
+            m_beforeClose();
+        ++m_generation;
         QSqlDatabase::database(m_connectionName, false).close();
         QString error;
         if (connectServer(&error)) {

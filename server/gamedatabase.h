@@ -5,6 +5,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 // The server's store: an SQLite file in the data folder (WAL journal, so that another process,
 // an --add-user run or a test reading figures, can read and write while the server runs), or a
 // PostgreSQL database that several server processes share. The schema and the few places where
@@ -41,6 +43,12 @@ public:
     // After a lost connection to a database server, the first call reconnects.
     QSqlDatabase connection();
     QString description() const;
+    // Changes whenever the connection is made anew: statements prepared before are void.
+    quint64 generation() const { return m_generation; }
+    // Runs before the connection closes, so that statements prepared on it can be let go while
+    // it is still there. One owner at a time; release() only by the owner that set it.
+    void setBeforeClose(const void *owner, std::function<void()> hook);
+    void releaseBeforeClose(const void *owner);
 
     // Appended to a SELECT that reads a row about to be changed: takes the row's lock where the
     // transaction does not hold the whole database already.
@@ -94,4 +102,7 @@ private:
     Dialect m_dialect = Dialect::Sqlite;
     QUrl m_url;
     bool m_lost = false; // the database server went away; reconnect before the next statement
+    quint64 m_generation = 0;
+    const void *m_hookOwner = nullptr;
+    std::function<void()> m_beforeClose;
 };
