@@ -1,5 +1,17 @@
 #include "serviceresult.h"
 
+namespace {
+
+ServiceResult withMessage(ServiceResult::Status status, const QString &message)
+{
+    ServiceResult result;
+    result.status = status;
+    result.message = message;
+    return result;
+}
+
+} // namespace
+
 ServiceResult ServiceResult::ok(const QJsonObject &data)
 {
     ServiceResult result;
@@ -9,32 +21,20 @@ ServiceResult ServiceResult::ok(const QJsonObject &data)
 
 ServiceResult ServiceResult::refused(const QString &message)
 {
-    ServiceResult result;
-    result.status = Status::Refused;
-    result.message = message;
-    return result;
+    return withMessage(Status::Refused, message);
 }
 
 ServiceResult ServiceResult::unauthorized(const QString &message)
 {
-    ServiceResult result;
-    result.status = Status::Unauthorized;
-    result.message = message;
-    return result;
+    return withMessage(Status::Unauthorized, message);
 }
 
 ServiceResult ServiceResult::conflict(const QString &message)
 {
-    ServiceResult result;
-    result.status = Status::Conflict;
-    result.message = message;
-    return result;
+    return withMessage(Status::Conflict, message);
 }
 
 ServiceResult ServiceResult::failed()
 {
-    ServiceResult result;
-    result.status = Status::Failed;
-    result.message = QStringLiteral("服务器内部错误，请稍后再试");
-    return result;
+    return withMessage(Status::Failed, QStringLiteral("服务器内部错误，请稍后再试"));
 }
