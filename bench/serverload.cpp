@@ -1,11 +1,13 @@
 // Load on the reference game server: click batches per second and request latency over
 // kept-alive HTTPS connections on loopback, then click latency on many connections with and
 // without a steady stream of logins (password checks are the server's costliest work). Starts
-// its own server on a temporary data folder unless --url is given.
+// its own server on a temporary data folder unless --url is given. With several --url (servers
+// sharing one database), the connections of each case are spread over them in turn.
 //
 //   bench_serverload [--seconds 10] [--connections 1,16] [--batch 20]
 //                    [--load-connections 64] [--logins-per-second 20]
 //   bench_serverload --url https://127.0.0.1:8443/api/index.php --ca cert.pem --user U --password P
+//   bench_serverload --url URL1 --ca CA1 --url URL2 --ca CA2 --user U --password P
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -173,13 +175,30 @@ double percentileMs(std::vector<qint64> &sorted, double p)
     return double(sorted[index]) / 1e6;
 }
 
-void runCase(const Target &target, const QByteArray &request, int connections, int seconds)
+// One per server; connection i goes to server i modulo their count.
+struct Targets
+{
+    std::vector<Target> servers;
+    // [server][account]: connection i clicks for account i modulo their count.
+    std::vector<std::vector<QByteArray>> clickRequests;
+    std::vector<QByteArray> loginRequests;
+
+    const QByteArray &clickRequest(int connection, size_t server) const
+    {
+        const auto &perAccount = clickRequests[server];
+        return perAccount[size_t(connection) % perAccount.size()];
+    }
+};
+
+void runCase(const Targets &targets, int connections, int seconds)
 {
     std::vector<qint64> latencies;
     latencies.reserve(200000);
     std::vector<std::unique_ptr<Connection>> pool;
     for (int i = 0; i < connections; ++i) {
-        pool.push_back(std::make_unique<Connection>(target, request, &latencies));
+        const size_t server = size_t(i) % targets.servers.size();
+        pool.push_back(std::make_unique<Connection>(targets.servers[server],
+                                                    targets.clickRequest(i, server), &latencies));
         pool.back()->open();
     }
     // Handshakes first, then measure from a clean start.
@@ -229,24 +248,25 @@ struct LoadFigures
 
 // `connections` connections send click batches back to back while, when `loginsPerSecond` > 0,
 // logins arrive at that steady rate on connections of their own.
-LoadFigures runLoginLoad(const Target &target, const QByteArray &clickRequest,
-                         const QByteArray &loginRequest, int connections, int loginsPerSecond,
-                         int seconds)
+LoadFigures runLoginLoad(const Targets &targets, int connections, int loginsPerSecond, int seconds)
 {
     std::vector<qint64> clickLatencies;
     std::vector<qint64> loginLatencies;
     clickLatencies.reserve(200000);
     std::vector<std::unique_ptr<Connection>> clickers;
     for (int i = 0; i < connections; ++i) {
-        clickers.push_back(std::make_unique<Connection>(target, clickRequest, &clickLatencies));
+        const size_t server = size_t(i) % targets.servers.size();
+        clickers.push_back(std::make_unique<Connection>(
+            targets.servers[server], targets.clickRequest(i, server), &clickLatencies));
         clickers.back()->open();
     }
     // Enough login connections that a slow login never holds up the next one.
     std::vector<std::unique_ptr<Connection>> loggers;
     const int loginConnections = loginsPerSecond > 0 ? qMax(4, loginsPerSecond) : 0;
     for (int i = 0; i < loginConnections; ++i) {
-        loggers.push_back(
-            std::make_unique<Connection>(target, loginRequest, &loginLatencies, false));
+        const size_t server = size_t(i) % targets.servers.size();
+        loggers.push_back(std::make_unique<Connection>(
+            targets.servers[server], targets.loginRequests[server], &loginLatencies, false));
         loggers.back()->open();
     }
     QDeadlineTimer warmUp(10000);
@@ -373,15 +393,20 @@ int main(int argc, char **argv)
     const QCommandLineOption serverOption(
         QStringLiteral("server"), QStringLiteral("Server binary to start."), QStringLiteral("PATH"),
         QStringLiteral(TAPTEMPEST_SERVER_BINARY));
-    const QCommandLineOption urlOption(QStringLiteral("url"),
-                                       QStringLiteral("Use this running server instead."),
-                                       QStringLiteral("URL"));
-    const QCommandLineOption caOption(QStringLiteral("ca"),
-                                      QStringLiteral("Certificate of the server given by --url."),
-                                      QStringLiteral("FILE"));
-    const QCommandLineOption userOption(QStringLiteral("user"),
-                                        QStringLiteral("Account on the server given by --url."),
-                                        QStringLiteral("NAME"));
+    const QCommandLineOption urlOption(
+        QStringLiteral("url"),
+        QStringLiteral("Use this running server instead; repeat it for servers that share one "
+                       "database."),
+        QStringLiteral("URL"));
+    const QCommandLineOption caOption(
+        QStringLiteral("ca"),
+        QStringLiteral("Certificate of the server given by --url: one for all, or one per --url."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption userOption(
+        QStringLiteral("user"),
+        QStringLiteral("Account on the server given by --url; repeat it to spread the click "
+                       "connections over several accounts."),
+        QStringLiteral("NAME"));
     const QCommandLineOption passwordOption(QStringLiteral("password"),
                                             QStringLiteral("Password of --user."),
                                             QStringLiteral("PASSWORD"));
@@ -406,20 +431,21 @@ int main(int argc, char **argv)
             connectionCounts << part.toInt();
     }
 
-    QString url = parser.value(urlOption);
-    QString caFile = parser.value(caOption);
-    QString user = parser.value(userOption);
+    QStringList urls = parser.values(urlOption);
+    QStringList caFiles = parser.values(caOption);
+    // Several accounts: a game's players click on accounts of their own, each a row of its own.
+    QStringList users = parser.values(userOption);
     QString password = parser.value(passwordOption);
     QTemporaryDir dataDir;
     QProcess server;
-    if (url.isEmpty()) {
+    if (urls.isEmpty()) {
         const QString binary = parser.value(serverOption);
         if (binary.isEmpty() || !QFile::exists(binary))
             return fail(QStringLiteral("no server binary; pass --server or --url"));
-        user = QStringLiteral("bench");
+        users = QStringList{QStringLiteral("bench")};
         password = QStringLiteral("bench-password");
         if (!runTool(binary, {QStringLiteral("--data"), dataDir.path(),
-                              QStringLiteral("--add-user"), user, password}))
+                              QStringLiteral("--add-user"), users.first(), password}))
             return fail(QStringLiteral("could not add the benchmark account"));
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // The allowance is lifted so that every batch does the full work of crediting.
@@ -437,53 +463,74 @@ int main(int argc, char **argv)
         }
         if (!listening.match(output).hasMatch())
             return fail(QStringLiteral("the server did not start: ") + output);
-        url = listening.match(output).captured(1);
-        caFile = certificate.match(output).captured(1).trimmed();
+        urls = QStringList{listening.match(output).captured(1)};
+        caFiles = QStringList{certificate.match(output).captured(1).trimmed()};
+    }
+    if (caFiles.size() != 1 && caFiles.size() != urls.size())
+        return fail(QStringLiteral("give one --ca, or one per --url"));
+
+    Targets targets;
+    for (qsizetype i = 0; i < urls.size(); ++i) {
+        const QUrl parsed(urls.at(i));
+        Target target;
+        target.host = parsed.host();
+        target.port = quint16(parsed.port(443));
+        target.path = parsed.path();
+        const QString caFile = caFiles.at(caFiles.size() == 1 ? 0 : i);
+        target.ca = QSslCertificate::fromPath(caFile);
+        if (target.ca.isEmpty())
+            return fail(QStringLiteral("no certificate in \"%1\"").arg(caFile));
+        targets.servers.push_back(target);
+    }
+    const Target &target = targets.servers.front();
+
+    if (users.isEmpty())
+        return fail(QStringLiteral("--url needs --user"));
+    const QByteArray loginBody =
+        QJsonDocument(QJsonObject{{"username", users.first()}, {"password", password}}).toJson();
+    // One session per account serves every server: they share the database.
+    QList<QByteArray> clickBodies;
+    for (const QString &user : users) {
+        const QByteArray body =
+            QJsonDocument(QJsonObject{{"username", user}, {"password", password}}).toJson();
+        const QJsonObject login =
+            QJsonDocument::fromJson(
+                exchangeOnce(target, httpRequest(target, "POST", "action=login", body)))
+                .object();
+        const QString token = login.value("data").toObject().value("token").toString();
+        if (token.isEmpty())
+            return fail(QStringLiteral("login of %1 failed: %2")
+                            .arg(user, login.value("message").toString()));
+        clickBodies << QJsonDocument(QJsonObject{{"count", batch}, {"token", token}}).toJson();
+    }
+    for (const Target &server : targets.servers) {
+        std::vector<QByteArray> perAccount;
+        for (const QByteArray &body : clickBodies)
+            perAccount.push_back(httpRequest(server, "POST", "action=click", body));
+        targets.clickRequests.push_back(perAccount);
+        targets.loginRequests.push_back(httpRequest(server, "POST", "action=login", loginBody));
     }
 
-    const QUrl parsed(url);
-    Target target;
-    target.host = parsed.host();
-    target.port = quint16(parsed.port(443));
-    target.path = parsed.path();
-    target.ca = QSslCertificate::fromPath(caFile);
-    if (target.ca.isEmpty())
-        return fail(QStringLiteral("no certificate in \"%1\"").arg(caFile));
-
-    const QByteArray loginBody =
-        QJsonDocument(QJsonObject{{"username", user}, {"password", password}}).toJson();
-    const QJsonObject login =
-        QJsonDocument::fromJson(
-            exchangeOnce(target, httpRequest(target, "POST", "action=login", loginBody)))
-            .object();
-    const QString token = login.value("data").toObject().value("token").toString();
-    if (token.isEmpty())
-        return fail(QStringLiteral("login failed: %1").arg(login.value("message").toString()));
-    const QByteArray clickBody =
-        QJsonDocument(QJsonObject{{"count", batch}, {"token", token}}).toJson();
-    const QByteArray request = httpRequest(target, "POST", "action=click", clickBody);
-
-    std::printf("taptempest-server at %s, click batches of %d, %d s per case, keep-alive HTTPS\n",
-                qPrintable(url), batch, seconds);
+    std::printf("taptempest-server at %s, %lld account(s), click batches of %d, %d s per case, "
+                "keep-alive HTTPS\n",
+                qPrintable(urls.join(QLatin1String(", "))), qlonglong(users.size()), batch,
+                seconds);
     std::printf(
         "connections    batches  batches/s    p50 ms    p90 ms    p99 ms    max ms  errors  "
         "reconnects\n");
     for (const int connections : connectionCounts)
-        runCase(target, request, connections, seconds);
+        runCase(targets, connections, seconds);
 
     const int loadConnections = qMax(0, parser.value(loadConnectionsOption).toInt());
     const int loginRate = qBound(1, parser.value(loginRateOption).toInt(), 1000);
     if (loadConnections > 0) {
-        const QByteArray loginRequest = httpRequest(target, "POST", "action=login", loginBody);
         std::printf("\n%d connections sending click batches, quiet and with %d logins/s\n",
                     loadConnections, loginRate);
         std::printf("case              batches  batches/s    p50 ms    p99 ms    max ms   logins  "
                     "login p50  login max  errors\n");
-        printLoad("quiet", runLoginLoad(target, request, loginRequest, loadConnections, 0, seconds),
-                  seconds);
+        printLoad("quiet", runLoginLoad(targets, loadConnections, 0, seconds), seconds);
         const QByteArray label = QByteArray::number(loginRate) + " logins/s";
-        printLoad(label.constData(),
-                  runLoginLoad(target, request, loginRequest, loadConnections, loginRate, seconds),
+        printLoad(label.constData(), runLoginLoad(targets, loadConnections, loginRate, seconds),
                   seconds);
     }
 

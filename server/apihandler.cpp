@@ -170,7 +170,7 @@ void ApiHandler::handle(const ApiRequest &request, Reply reply)
         return;
     }
     m_service.loginAsync(
-        login.username, login.password,
+        login.username, login.password, request.clientAddress,
         [reply = std::move(reply)](const ServiceResult &result) { reply(fromResult(result)); });
 }
 

@@ -17,6 +17,7 @@ struct ApiRequest
     QString path;
     QUrlQuery query;
     QByteArray body;
+    QString clientAddress; // for the login throttle; empty when unknown
 };
 
 // Status code and envelope ({"success", "data", "message"}) of the reply.
@@ -53,6 +54,7 @@ private:
         bool wanted = false;
         QString username;
         QString password;
+        QString address;
     };
     // The answer to anything but a well-formed login, which it leaves in `login`.
     ApiResponse answer(const ApiRequest &request, Login *login);

@@ -1,104 +1,25 @@
 #include "gameservice.h"
 
-#include <optional>
-
 #include "effectcatalog.h"
 #include "gamedatabase.h"
 #include "passwordhasher.h"
 #include "requestjournal.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonArray>
-#include <QMetaObject>
-#include <QRandomGenerator>
 #include <QSet>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QThread>
-#include <QVariant>
 
 #include <cmath>
-#include <cstdio>
+#include <optional>
 
 namespace {
 
-const char kWrongCredentials[] = "用户名或密码错误";
-const int kTokenBytes = 32;
 const int kMaxTokenLength = 256;
 const int kMaxNameLength = 32;
 const int kMaxPasswordLength = 1024;
 
-struct Account
-{
-    qint64 id = 0;
-    QString username;
-    qint64 clicks = 0;
-    qint64 lifetimeClicks = 0;
-    qint64 gold = 0;
-    qint64 bankBalance = 0;
-    qint64 lastClickMs = 0;
-};
-
-enum class Lookup
-{
-    Found,
-    Missing,
-    Failed
-};
-
-void logSqlError(const char *what, const QSqlQuery &query)
-{
-    GameDatabase::reportFailure(QString::fromLatin1(what), query.lastError());
-}
-
-Lookup loadAccount(const QSqlDatabase &db, qint64 userId, Account *account)
-{
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT id, username, clicks, lifetime_clicks, gold, bank_balance,"
-                                 " last_click_ms FROM users WHERE id = ?"));
-    query.addBindValue(userId);
-    if (!query.exec()) {
-        logSqlError("reading an account", query);
-        return Lookup::Failed;
-    }
-    if (!query.next())
-        return Lookup::Missing;
-    account->id = query.value(0).toLongLong();
-    account->username = query.value(1).toString();
-    account->clicks = query.value(2).toLongLong();
-    account->lifetimeClicks = query.value(3).toLongLong();
-    account->gold = query.value(4).toLongLong();
-    account->bankBalance = query.value(5).toLongLong();
-    account->lastClickMs = query.value(6).toLongLong();
-    return Lookup::Found;
-}
-
-// Runs a prepared statement with its values bound in order; logs a failure.
-bool run(QSqlQuery &query, const char *what, std::initializer_list<QVariant> values)
-{
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    if (!query.exec()) {
-        logSqlError(what, query);
-        return false;
-    }
-    return true;
-}
-
-QString tokenHash(const QString &token)
-{
-    return QString::fromLatin1(
-        QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex());
-}
-
-QString newToken()
-{
-    quint32 words[kTokenBytes / sizeof(quint32)];
-    QRandomGenerator::system()->fillRange(words);
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char *>(words), sizeof(words)).toHex());
-}
+using Account = AccountStore::Account;
+using Lookup = AccountStore::Lookup;
 
 ServiceResult accountGone()
 {
@@ -107,12 +28,12 @@ ServiceResult accountGone()
 
 // Loads the account to work on (inside a transaction that must have started, for changes); the
 // answer to give when that fails.
-std::optional<ServiceResult> openAccount(bool transactionStarted, const QSqlDatabase &db,
-                                         qint64 userId, Account *account)
+std::optional<ServiceResult> openAccount(bool transactionStarted, AccountStore &store,
+                                         qint64 userId, Account *account, bool lock = false)
 {
     if (!transactionStarted)
         return ServiceResult::failed();
-    switch (loadAccount(db, userId, account)) {
+    switch (store.account(userId, account, lock)) {
     case Lookup::Failed:
         return ServiceResult::failed();
     case Lookup::Missing:
@@ -128,46 +49,17 @@ QString notEnoughClicks(qint64 clicks)
     return QStringLiteral("点击数不足，当前可用点击数为 %1").arg(clicks);
 }
 
+LoginService::Settings loginSettings(const GameService::Settings &settings)
+{
+    LoginService::Settings login;
+    login.passwordCost = settings.passwordCost;
+    login.passwordThreads = settings.passwordThreads;
+    login.tokenLifetimeMs = settings.tokenLifetimeMs;
+    login.maxWaitingLogins = settings.maxWaitingLogins;
+    return login;
+}
+
 } // namespace
-
-ServiceResult ServiceResult::ok(const QJsonObject &data)
-{
-    ServiceResult result;
-    result.data = data;
-    return result;
-}
-
-ServiceResult ServiceResult::refused(const QString &message)
-{
-    ServiceResult result;
-    result.status = Status::Refused;
-    result.message = message;
-    return result;
-}
-
-ServiceResult ServiceResult::unauthorized(const QString &message)
-{
-    ServiceResult result;
-    result.status = Status::Unauthorized;
-    result.message = message;
-    return result;
-}
-
-ServiceResult ServiceResult::conflict(const QString &message)
-{
-    ServiceResult result;
-    result.status = Status::Conflict;
-    result.message = message;
-    return result;
-}
-
-ServiceResult ServiceResult::failed()
-{
-    ServiceResult result;
-    result.status = Status::Failed;
-    result.message = QStringLiteral("服务器内部错误，请稍后再试");
-    return result;
-}
 
 GameService::GameService(GameDatabase &database, const EffectCatalog &catalog)
     : GameService(database, catalog, Settings())
@@ -176,17 +68,9 @@ GameService::GameService(GameDatabase &database, const EffectCatalog &catalog)
 
 GameService::GameService(GameDatabase &database, const EffectCatalog &catalog,
                          const Settings &settings, Clock clock)
-    : m_db(database), m_catalog(catalog), m_settings(settings), m_clock(std::move(clock))
+    : m_db(database), m_store(database), m_catalog(catalog), m_settings(settings),
+      m_clock(std::move(clock)), m_logins(m_store, loginSettings(settings), m_clock)
 {
-    // One core stays free for the event loop, which serves every other request.
-    const int threads = m_settings.passwordThreads > 0 ? m_settings.passwordThreads
-                                                       : qMax(1, QThread::idealThreadCount() - 1);
-    m_passwordPool.setMaxThreadCount(threads);
-}
-
-GameService::~GameService()
-{
-    m_passwordPool.waitForDone();
 }
 
 qint64 GameService::now() const
@@ -239,193 +123,38 @@ GameService::AddUserResult GameService::addUser(const QString &name, const QStri
     GameDatabase::Transaction transaction(m_db, "add-user");
     if (!transaction.isActive())
         return AddUserResult::Failed;
-    {
-        QSqlQuery existing(m_db.connection());
-        existing.prepare(QStringLiteral("SELECT 1 FROM users WHERE username = ?"));
-        if (!run(existing, "looking up an account name", {name}))
-            return AddUserResult::Failed;
-        if (existing.next())
-            return AddUserResult::Exists;
-    }
-    const qint64 at = now();
-    QSqlQuery insert(m_db.connection());
-    insert.prepare(QStringLiteral("INSERT INTO users (username, password_hash, clicks,"
-                                  " last_click_ms, created_ms) VALUES (?, ?, ?, ?, ?)"));
-    if (!run(insert, "adding an account", {name, hash, clicks, at, at}))
+    const auto exists = m_store.nameExists(name);
+    if (!exists)
+        return AddUserResult::Failed;
+    if (*exists)
+        return AddUserResult::Exists;
+    if (!m_store.addAccount(name, hash, clicks, now()))
         return AddUserResult::Failed;
     return transaction.commit() ? AddUserResult::Added : AddUserResult::Failed;
 }
 
-ServiceResult GameService::login(const QString &name, const QString &password)
+ServiceResult GameService::login(const QString &name, const QString &password,
+                                 const QString &address)
 {
-    LoginAttempt attempt;
-    if (const auto answer = beginLogin(name, password, &attempt))
-        return *answer;
-    return finishLogin(attempt, checkPassword(attempt, m_settings.passwordCost));
+    return m_logins.login(name, password, address);
 }
 
 void GameService::loginAsync(const QString &name, const QString &password, LoginDone done)
 {
-    const auto queue = m_loginQueues.find(name);
-    if (queue != m_loginQueues.end()) {
-        queue->append(QueuedLogin{password, std::move(done)});
-        return;
-    }
-    m_loginQueues.insert(name, {QueuedLogin{password, std::move(done)}});
-    startQueuedLogin(name);
+    m_logins.loginAsync(name, password, QString(), std::move(done));
 }
 
-// The first entry of a name's queue is the attempt being worked on; it leaves the queue when
-// its answer is handed out.
-void GameService::startQueuedLogin(const QString &name)
+void GameService::loginAsync(const QString &name, const QString &password, const QString &address,
+                             LoginDone done)
 {
-    const auto queue = m_loginQueues.find(name);
-    if (queue == m_loginQueues.end())
-        return;
-    if (queue->isEmpty()) {
-        m_loginQueues.erase(queue);
-        return;
-    }
-    auto attempt = std::make_shared<LoginAttempt>();
-    if (const auto answer = beginLogin(name, queue->first().password, attempt.get())) {
-        QMetaObject::invokeMethod(
-            &m_replyContext, [this, name, result = *answer] { completeLogin(name, result); },
-            Qt::QueuedConnection);
-        return;
-    }
-    const PasswordHasher::Cost cost = m_settings.passwordCost;
-    QObject *context = &m_replyContext;
-    m_passwordPool.start([this, context, name, attempt, cost] {
-        const PasswordCheck check = checkPassword(*attempt, cost);
-        QMetaObject::invokeMethod(
-            context,
-            [this, name, attempt, check] { completeLogin(name, finishLogin(*attempt, check)); },
-            Qt::QueuedConnection);
-    });
-}
-
-void GameService::completeLogin(const QString &name, const ServiceResult &result)
-{
-    const auto queue = m_loginQueues.find(name);
-    if (queue == m_loginQueues.end() || queue->isEmpty())
-        return;
-    const LoginDone done = queue->takeFirst().done;
-    startQueuedLogin(name);
-    if (done)
-        done(result);
-}
-
-std::optional<ServiceResult> GameService::beginLogin(const QString &name, const QString &password,
-                                                     LoginAttempt *attempt)
-{
-    const qint64 locked = m_throttle.lockedFor(name, now());
-    if (locked > 0) {
-        return ServiceResult::refused(
-            QStringLiteral("登录失败次数过多，请在 %1 秒后再试").arg((locked + 999) / 1000));
-    }
-    if (!isValidUsername(name) || !isValidPassword(password))
-        return ServiceResult::refused(QString::fromUtf8(kWrongCredentials));
-
-    attempt->name = name;
-    attempt->password = password;
-    QSqlQuery query(m_db.connection());
-    query.prepare(QStringLiteral("SELECT id, password_hash FROM users WHERE username = ?"));
-    if (!run(query, "looking up an account for login", {name}))
-        return ServiceResult::failed();
-    if (query.next()) {
-        attempt->userId = query.value(0).toLongLong();
-        attempt->storedHash = query.value(1).toString();
-    }
-    return std::nullopt;
-}
-
-GameService::PasswordCheck GameService::checkPassword(const LoginAttempt &attempt,
-                                                      const PasswordHasher::Cost &cost)
-{
-    // Every failure costs one key of each form, whatever form the account's hash has, so that
-    // the time taken tells neither whether the name exists nor whether its hash is an old one.
-    PasswordCheck check;
-    if (attempt.userId == 0) {
-        PasswordHasher::pbkdf2Hash(attempt.password);
-        PasswordHasher::hash(attempt.password, cost);
-        return check;
-    }
-    const bool argon2 = attempt.storedHash.startsWith(QLatin1String("$argon2id$"));
-    check.matches = PasswordHasher::verify(attempt.password, attempt.storedHash);
-    if (!check.matches) {
-        if (argon2)
-            PasswordHasher::pbkdf2Hash(attempt.password);
-        else
-            PasswordHasher::hash(attempt.password, cost);
-    } else if (PasswordHasher::needsRehash(attempt.storedHash, cost)) {
-        check.newHash = PasswordHasher::hash(attempt.password, cost);
-    }
-    return check;
-}
-
-ServiceResult GameService::finishLogin(const LoginAttempt &attempt, const PasswordCheck &check)
-{
-    const qint64 at = now();
-    if (!check.matches) {
-        m_throttle.recordFailure(attempt.name, at);
-        return ServiceResult::refused(QString::fromUtf8(kWrongCredentials));
-    }
-    m_throttle.recordSuccess(attempt.name);
-
-    Account account;
-    account.id = attempt.userId;
-    const QString token = newToken();
-    const qint64 expires = at + m_settings.tokenLifetimeMs;
-    GameDatabase::Transaction transaction(m_db, "login");
-    if (!transaction.isActive())
-        return ServiceResult::failed();
-    {
-        QSqlQuery purge(m_db.connection());
-        purge.prepare(QStringLiteral("DELETE FROM sessions WHERE expires_ms <= ?"));
-        QSqlQuery insert(m_db.connection());
-        insert.prepare(QStringLiteral("INSERT INTO sessions (token_hash, user_id, created_ms,"
-                                      " expires_ms) VALUES (?, ?, ?, ?)"));
-        if (!run(purge, "removing expired sessions", {at}) ||
-            !run(insert, "storing a session", {tokenHash(token), account.id, at, expires}))
-            return ServiceResult::failed();
-    }
-    if (!check.newHash.isEmpty()) {
-        // Only if nobody changed the password while this one was being checked.
-        QSqlQuery upgrade(m_db.connection());
-        upgrade.prepare(QStringLiteral(
-            "UPDATE users SET password_hash = ? WHERE id = ? AND password_hash = ?"));
-        if (!run(upgrade, "upgrading a password hash",
-                 {check.newHash, account.id, attempt.storedHash}))
-            return ServiceResult::failed();
-    }
-    const Lookup found = loadAccount(m_db.connection(), account.id, &account);
-    if (found != Lookup::Found || !transaction.commit())
-        return ServiceResult::failed();
-
-    QJsonObject data;
-    data.insert(QStringLiteral("username"), account.username);
-    data.insert(QStringLiteral("token"), token);
-    data.insert(QStringLiteral("user_id"), QString::number(account.id));
-    data.insert(QStringLiteral("balance"), double(account.bankBalance));
-    data.insert(QStringLiteral("gold"), account.gold);
-    data.insert(QStringLiteral("clicks"), account.clicks);
-    data.insert(QStringLiteral("total_clicks"), account.clicks);
-    data.insert(QStringLiteral("lifetime_clicks"), account.lifetimeClicks);
-    data.insert(QStringLiteral("expires_at"),
-                QDateTime::fromMSecsSinceEpoch(expires, Qt::UTC).toString(Qt::ISODate));
-    return ServiceResult::ok(data);
+    m_logins.loginAsync(name, password, address, std::move(done));
 }
 
 qint64 GameService::userForToken(const QString &token)
 {
     if (token.isEmpty() || token.size() > kMaxTokenLength)
         return 0;
-    QSqlQuery query(m_db.connection());
-    query.prepare(
-        QStringLiteral("SELECT user_id FROM sessions WHERE token_hash = ? AND expires_ms > ?"));
-    if (!run(query, "checking a session", {tokenHash(token), now()}))
-        return -1;
-    return query.next() ? query.value(0).toLongLong() : 0;
+    return m_store.sessionUser(LoginService::tokenHash(token), now()).value_or(-1);
 }
 
 ServiceResult GameService::click(qint64 userId, qint64 count, const QString &syncId,
@@ -438,8 +167,7 @@ ServiceResult GameService::click(qint64 userId, qint64 count, const QString &syn
     const qint64 at = now();
     GameDatabase::Transaction transaction(m_db, "click");
     Account account;
-    if (const auto answer =
-            openAccount(transaction.isActive(), m_db.connection(), userId, &account))
+    if (const auto answer = openAccount(transaction.isActive(), m_store, userId, &account, true))
         return *answer;
 
     // The clicks this batch brings that the server has not seen yet. A batch taken while an
@@ -447,27 +175,14 @@ ServiceResult GameService::click(qint64 userId, qint64 count, const QString &syn
     // too, and the earlier one, arriving later, brings nothing new.
     qint64 fresh = count;
     if (!syncId.isEmpty()) {
-        QSqlQuery known(m_db.connection());
-        known.prepare(
-            QStringLiteral("SELECT total FROM click_syncs WHERE user_id = ? AND sync_id = ?"));
-        if (!run(known, "reading a click sync", {userId, syncId}))
+        const auto seen = m_store.syncedTotal(userId, syncId);
+        if (!seen)
             return ServiceResult::failed();
-        const qint64 seen = known.next() ? known.value(0).toLongLong() : 0;
-        fresh = qMax<qint64>(0, syncTotal - seen);
-        if (syncTotal > seen) {
-            QSqlQuery remember(m_db.connection());
-            remember.prepare(QStringLiteral(
-                "INSERT INTO click_syncs (user_id, sync_id, total, updated_ms) VALUES (?, ?, ?, ?)"
-                " ON CONFLICT (user_id, sync_id) DO UPDATE SET total = excluded.total,"
-                " updated_ms = excluded.updated_ms"));
-            if (!run(remember, "recording a click sync", {userId, syncId, syncTotal, at}))
-                return ServiceResult::failed();
-        }
+        fresh = qMax<qint64>(0, syncTotal - *seen);
+        if (syncTotal > *seen && !m_store.recordSync(userId, syncId, syncTotal, at))
+            return ServiceResult::failed();
         // A sync session lives as long as one game window, so as long as its login at most.
-        QSqlQuery forget(m_db.connection());
-        forget.prepare(
-            QStringLiteral("DELETE FROM click_syncs WHERE user_id = ? AND updated_ms < ?"));
-        if (!run(forget, "forgetting old click syncs", {userId, at - m_settings.tokenLifetimeMs}))
+        if (!m_store.forgetSyncsBefore(userId, at - m_settings.tokenLifetimeMs))
             return ServiceResult::failed();
     }
 
@@ -479,14 +194,8 @@ ServiceResult GameService::click(qint64 userId, qint64 count, const QString &syn
             allowance = qMax(m_settings.minBatchAllowance, qint64(earned));
     }
     const qint64 credited = qMin(fresh, allowance);
-    if (credited > 0) {
-        QSqlQuery update(m_db.connection());
-        update.prepare(QStringLiteral("UPDATE users SET clicks = clicks + ?,"
-                                      " lifetime_clicks = lifetime_clicks + ?, last_click_ms = ?"
-                                      " WHERE id = ?"));
-        if (!run(update, "crediting clicks", {credited, credited, at, userId}))
-            return ServiceResult::failed();
-    }
+    if (credited > 0 && !m_store.creditClicks(userId, credited, at))
+        return ServiceResult::failed();
     if (!transaction.commit())
         return ServiceResult::failed();
 
@@ -503,7 +212,8 @@ ServiceResult GameService::applyOnce(qint64 userId, const QString &requestId, co
 {
     const QByteArray actionName = action.toUtf8(); // named in storage failure lines
     GameDatabase::Transaction transaction(m_db, actionName.constData());
-    if (!transaction.isActive())
+    // A repeat arriving at another server process waits here until this one has committed.
+    if (!transaction.isActive() || !m_store.lockAccount(userId))
         return ServiceResult::failed();
     RequestJournal journal(m_db.connection());
     if (!requestId.isEmpty()) {
@@ -566,7 +276,7 @@ ServiceResult GameService::exchangeNow(qint64 userId, qint64 clicksToExchange)
         return ServiceResult::refused(
             QStringLiteral("至少需要 %1 次点击才能兑换 1 金币").arg(kClicksPerGold));
     Account account;
-    if (const auto answer = openAccount(true, m_db.connection(), userId, &account))
+    if (const auto answer = openAccount(true, m_store, userId, &account))
         return *answer;
     if (clicksToExchange > account.clicks)
         return ServiceResult::refused(notEnoughClicks(account.clicks));
@@ -574,13 +284,8 @@ ServiceResult GameService::exchangeNow(qint64 userId, qint64 clicksToExchange)
     // Only whole hundreds are exchanged; the rest stays with the player.
     const qint64 goldGained = clicksToExchange / kClicksPerGold;
     const qint64 clicksUsed = goldGained * kClicksPerGold;
-    {
-        QSqlQuery update(m_db.connection());
-        update.prepare(
-            QStringLiteral("UPDATE users SET clicks = clicks - ?, gold = gold + ? WHERE id = ?"));
-        if (!run(update, "exchanging clicks", {clicksUsed, goldGained, userId}))
-            return ServiceResult::failed();
-    }
+    if (!m_store.exchangeClicks(userId, clicksUsed, goldGained))
+        return ServiceResult::failed();
     QJsonObject data;
     data.insert(QStringLiteral("new_gold"), account.gold + goldGained);
     data.insert(QStringLiteral("remaining_clicks"), account.clicks - clicksUsed);
@@ -594,19 +299,14 @@ ServiceResult GameService::depositNow(qint64 userId, qint64 clicksAmount)
     if (clicksAmount < 1)
         return ServiceResult::refused(QStringLiteral("存入的点击数必须大于 0"));
     Account account;
-    if (const auto answer = openAccount(true, m_db.connection(), userId, &account))
+    if (const auto answer = openAccount(true, m_store, userId, &account))
         return *answer;
     if (clicksAmount > account.clicks)
         return ServiceResult::refused(notEnoughClicks(account.clicks));
 
     const qint64 yuan = clicksAmount * kYuanPerClick;
-    {
-        QSqlQuery update(m_db.connection());
-        update.prepare(QStringLiteral(
-            "UPDATE users SET clicks = clicks - ?, bank_balance = bank_balance + ? WHERE id = ?"));
-        if (!run(update, "depositing clicks", {clicksAmount, yuan, userId}))
-            return ServiceResult::failed();
-    }
+    if (!m_store.depositClicks(userId, clicksAmount, yuan))
+        return ServiceResult::failed();
     QJsonObject data;
     data.insert(QStringLiteral("new_bank_balance"), double(account.bankBalance + yuan));
     data.insert(QStringLiteral("remaining_clicks"), account.clicks - clicksAmount);
@@ -620,29 +320,17 @@ ServiceResult GameService::buyEffectNow(qint64 userId, qint64 effectId)
     if (!effect)
         return ServiceResult::refused(QStringLiteral("特效不存在"));
     Account account;
-    if (const auto answer = openAccount(true, m_db.connection(), userId, &account))
+    if (const auto answer = openAccount(true, m_store, userId, &account))
         return *answer;
-    {
-        QSqlQuery owned(m_db.connection());
-        owned.prepare(
-            QStringLiteral("SELECT 1 FROM owned_effects WHERE user_id = ? AND effect_id = ?"));
-        if (!run(owned, "looking up an owned effect", {userId, effect->id}))
-            return ServiceResult::failed();
-        if (owned.next())
-            return ServiceResult::refused(QStringLiteral("您已经拥有此特效"));
-    }
+    const auto owned = m_store.ownsEffect(userId, effect->id);
+    if (!owned)
+        return ServiceResult::failed();
+    if (*owned)
+        return ServiceResult::refused(QStringLiteral("您已经拥有此特效"));
     if (account.gold < effect->price)
         return ServiceResult::refused(QStringLiteral("金币不足"));
-    {
-        QSqlQuery pay(m_db.connection());
-        pay.prepare(QStringLiteral("UPDATE users SET gold = gold - ? WHERE id = ?"));
-        QSqlQuery grant(m_db.connection());
-        grant.prepare(QStringLiteral(
-            "INSERT INTO owned_effects (user_id, effect_id, bought_ms) VALUES (?, ?, ?)"));
-        if (!run(pay, "paying for an effect", {effect->price, userId}) ||
-            !run(grant, "granting an effect", {userId, effect->id, now()}))
-            return ServiceResult::failed();
-    }
+    if (!m_store.buyEffect(userId, effect->id, effect->price, now()))
+        return ServiceResult::failed();
     QJsonObject data;
     data.insert(QStringLiteral("new_gold"), account.gold - effect->price);
     data.insert(QStringLiteral("effect_name"), effect->name);
@@ -654,25 +342,21 @@ ServiceResult GameService::buyEffectNow(qint64 userId, qint64 effectId)
 ServiceResult GameService::stats(qint64 userId)
 {
     Account account;
-    if (const auto answer = openAccount(true, m_db.connection(), userId, &account))
+    if (const auto answer = openAccount(true, m_store, userId, &account))
         return *answer;
+    const auto owned = m_store.ownedEffects(userId);
+    if (!owned)
+        return ServiceResult::failed();
     QJsonArray effects;
-    {
-        QSqlQuery owned(m_db.connection());
-        owned.prepare(QStringLiteral(
-            "SELECT effect_id FROM owned_effects WHERE user_id = ? ORDER BY effect_id"));
-        if (!run(owned, "listing owned effects", {userId}))
-            return ServiceResult::failed();
-        while (owned.next()) {
-            const EffectEntry *effect = m_catalog.find(owned.value(0).toLongLong());
-            if (!effect)
-                continue; // dropped from the catalogue since it was bought
-            QJsonObject item;
-            item.insert(QStringLiteral("id"), effect->id);
-            item.insert(QStringLiteral("css_class"), effect->cssClass);
-            item.insert(QStringLiteral("name"), effect->name);
-            effects.append(item);
-        }
+    for (const qint64 id : *owned) {
+        const EffectEntry *effect = m_catalog.find(id);
+        if (!effect)
+            continue; // dropped from the catalogue since it was bought
+        QJsonObject item;
+        item.insert(QStringLiteral("id"), effect->id);
+        item.insert(QStringLiteral("css_class"), effect->cssClass);
+        item.insert(QStringLiteral("name"), effect->name);
+        effects.append(item);
     }
     QJsonObject data;
     data.insert(QStringLiteral("username"), account.username);
@@ -688,17 +372,15 @@ ServiceResult GameService::stats(qint64 userId)
 ServiceResult GameService::ranking(qint64 limit)
 {
     limit = qBound(qint64(1), limit, qint64(kMaxRankingLimit));
-    QSqlQuery query(m_db.connection());
-    query.prepare(QStringLiteral("SELECT username, lifetime_clicks FROM users"
-                                 " ORDER BY lifetime_clicks DESC, username ASC LIMIT ?"));
-    if (!run(query, "reading the ranking", {limit}))
+    const auto rows = m_store.ranking(limit);
+    if (!rows)
         return ServiceResult::failed();
     QJsonArray rankings;
-    while (query.next()) {
+    for (const AccountStore::RankingRow &row : *rows) {
         QJsonObject item;
         item.insert(QStringLiteral("rank"), int(rankings.size()) + 1);
-        item.insert(QStringLiteral("username"), query.value(0).toString());
-        item.insert(QStringLiteral("total_clicks"), query.value(1).toLongLong());
+        item.insert(QStringLiteral("username"), row.username);
+        item.insert(QStringLiteral("total_clicks"), row.lifetimeClicks);
         rankings.append(item);
     }
     QJsonObject data;
@@ -709,17 +391,12 @@ ServiceResult GameService::ranking(qint64 limit)
 ServiceResult GameService::effectList(qint64 userId)
 {
     Account account;
-    if (const auto answer = openAccount(true, m_db.connection(), userId, &account))
+    if (const auto answer = openAccount(true, m_store, userId, &account))
         return *answer;
-    QSet<qint64> owned;
-    {
-        QSqlQuery query(m_db.connection());
-        query.prepare(QStringLiteral("SELECT effect_id FROM owned_effects WHERE user_id = ?"));
-        if (!run(query, "listing owned effects", {userId}))
-            return ServiceResult::failed();
-        while (query.next())
-            owned.insert(query.value(0).toLongLong());
-    }
+    const auto ownedIds = m_store.ownedEffects(userId);
+    if (!ownedIds)
+        return ServiceResult::failed();
+    const QSet<qint64> owned(ownedIds->cbegin(), ownedIds->cend());
     QJsonArray effects;
     for (const EffectEntry &effect : m_catalog.effects()) {
         QJsonObject item;

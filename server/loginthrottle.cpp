@@ -1,45 +1,61 @@
 #include "loginthrottle.h"
 
-namespace {
-// Past this many tracked names, stale entries are dropped before a new one is added.
-const int kPruneThreshold = 4096;
-} // namespace
+#include "accountstore.h"
+#include "gamedatabase.h"
 
-LoginThrottle::LoginThrottle(int maxFailures, qint64 windowMs)
-    : m_maxFailures(maxFailures), m_windowMs(windowMs)
+LoginThrottle::LoginThrottle(AccountStore &store, int maxFailures, qint64 windowMs,
+                             int maxNameFailures)
+    : m_store(store), m_maxFailures(maxFailures), m_windowMs(windowMs),
+      m_maxNameFailures(maxNameFailures)
 {
 }
 
-qint64 LoginThrottle::lockedFor(const QString &name, qint64 nowMs) const
+// An address never holds a blank or is "*", so the keys of different pairs cannot meet.
+QString LoginThrottle::pairKey(const QString &name, const QString &address)
 {
-    const auto it = m_entries.constFind(name);
-    if (it == m_entries.constEnd())
-        return 0;
-    return qMax<qint64>(0, it->lockedUntil - nowMs);
+    return address + QLatin1Char(' ') + name;
 }
 
-void LoginThrottle::recordFailure(const QString &name, qint64 nowMs)
+QString LoginThrottle::nameKey(const QString &name)
 {
-    if (m_entries.size() >= kPruneThreshold && !m_entries.contains(name))
-        prune(nowMs);
-    Entry &entry = m_entries[name];
-    entry.failures.removeIf([&](qint64 at) { return at <= nowMs - m_windowMs || at > nowMs; });
-    entry.failures.append(nowMs);
-    if (entry.failures.size() >= m_maxFailures) {
-        entry.lockedUntil = nowMs + m_windowMs;
-        entry.failures.clear();
+    return QStringLiteral("* ") + name;
+}
+
+std::optional<qint64> LoginThrottle::lockedFor(const QString &name, const QString &address,
+                                               qint64 nowMs)
+{
+    const auto until = m_store.lockedUntil(pairKey(name, address), nameKey(name));
+    if (!until)
+        return std::nullopt;
+    return qMax<qint64>(0, *until - nowMs);
+}
+
+bool LoginThrottle::recordFailure(const QString &name, const QString &address, qint64 nowMs)
+{
+    // Stale records of names nobody tries any more, at most once a window per process.
+    if (nowMs - m_lastPruneMs >= m_windowMs || nowMs < m_lastPruneMs) {
+        m_lastPruneMs = nowMs;
+        m_store.forgetLoginFailuresBefore(nowMs - m_windowMs);
     }
+    GameDatabase::Transaction transaction(m_store.database(), "login throttle");
+    if (!transaction.isActive())
+        return false;
+    // Always the pair first, then the name: two processes never wait for each other in a circle.
+    const std::pair<QString, int> rules[] = {{pairKey(name, address), m_maxFailures},
+                                             {nameKey(name), m_maxNameFailures}};
+    for (const auto &[key, maxFailures] : rules) {
+        if (!m_store.lockThrottleKey(key))
+            return false;
+        const auto failures = m_store.addLoginFailure(key, nowMs, nowMs - m_windowMs + 1);
+        if (!failures)
+            return false;
+        if (*failures >= maxFailures && !m_store.lockLogins(key, nowMs + m_windowMs))
+            return false;
+    }
+    return transaction.commit();
 }
 
-void LoginThrottle::recordSuccess(const QString &name)
+bool LoginThrottle::recordSuccess(const QString &name, const QString &address)
 {
-    m_entries.remove(name);
-}
-
-void LoginThrottle::prune(qint64 nowMs)
-{
-    m_entries.removeIf([&](const QHash<QString, Entry>::iterator it) {
-        return it->lockedUntil <= nowMs &&
-               (it->failures.isEmpty() || it->failures.last() <= nowMs - m_windowMs);
-    });
+    return m_store.clearLoginFailures(pairKey(name, address));
 }

@@ -9,6 +9,8 @@
 #include "gameserver.h"
 #include "gameservice.h"
 #include "serveroptions.h"
+#include "storemigration.h"
+#include "workerpool.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +22,7 @@
 
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -87,6 +90,96 @@ int addUser(GameService &service, const ServerOptions &options)
     return Failure;
 }
 
+int exportTo(GameDatabase &source, const QUrl &url)
+{
+    GameDatabase target(QStringLiteral("taptempest-export"));
+    QString error;
+    if (!target.openUrl(url, &error)) {
+        complain(error);
+        return Failure;
+    }
+    StoreMigration::Counts counts;
+    if (!StoreMigration::copy(source, target, &counts, &error)) {
+        complain(error);
+        return Failure;
+    }
+    say(QStringLiteral("exported %1 accounts, %2 owned effects, %3 sessions, %4 sync sessions "
+                       "and %5 stored replies to %6")
+            .arg(counts.accounts)
+            .arg(counts.effects)
+            .arg(counts.sessions)
+            .arg(counts.syncs)
+            .arg(counts.replies)
+            .arg(GameDatabase::displayUrl(url)));
+    return Ok;
+}
+
+// The command line of each serving process of --workers.
+QStringList workerArguments(const ServerOptions &options, const QString &dataDir, quint16 port,
+                            const QString &certPath, const QString &keyPath)
+{
+    QStringList args{QStringLiteral("--worker-of-pool"),
+                     QStringLiteral("--data"),
+                     dataDir,
+                     QStringLiteral("--bind"),
+                     options.bindAddress.toString(),
+                     QStringLiteral("--port"),
+                     QString::number(port),
+                     QStringLiteral("--cert"),
+                     certPath,
+                     QStringLiteral("--key"),
+                     keyPath,
+                     QStringLiteral("--click-rate"),
+                     QString::number(options.clickRate)};
+    // A URL with a password came from the environment, which the workers inherit.
+    if (options.databaseUrl.password().isEmpty())
+        args << QStringLiteral("--database") << options.databaseUrl.toString();
+    return args;
+}
+
+// --workers: the processes serve, this one holds the port and the data folder and starts a
+// worker again when one dies.
+int superviseWorkers(QCoreApplication &app, const ServerOptions &options, const QString &dataDir,
+                     const QString &certPath, const QString &keyPath)
+{
+    QString error;
+    // Holds the port, also when 0 picked it, until the workers listen on it.
+    const int held = GameServer::bindReusePort(options.bindAddress, options.port, &error);
+    if (held < 0) {
+        complain(error);
+        return Failure;
+    }
+    const quint16 port = GameServer::boundPort(held);
+    WorkerPool pool(QCoreApplication::applicationFilePath(),
+                    workerArguments(options, dataDir, port, certPath, keyPath), options.workers);
+    int status = Ok;
+    QObject::connect(&pool, &WorkerPool::listening, &app, [&] {
+        ::close(held);
+        say(QStringLiteral("certificate: %1").arg(QFileInfo(certPath).absoluteFilePath()));
+        QStringList ids;
+        for (const qint64 id : pool.processIds())
+            ids << QString::number(id);
+        say(QStringLiteral("workers: %1").arg(ids.join(QLatin1Char(' '))));
+        say(QStringLiteral("listening on https://%1:%2%3")
+                .arg(hostForUrl(options.bindAddress))
+                .arg(port)
+                .arg(QLatin1String(ApiHandler::kEndpointPath)));
+    });
+    QObject::connect(&pool, &WorkerPool::failed, &app, [&](const QString &reason) {
+        complain(reason);
+        status = Failure;
+        QCoreApplication::exit(Failure);
+    });
+    SignalWatcher watcher;
+    QObject::connect(&watcher, &SignalWatcher::stopRequested, &app,
+                     [](int) { QCoreApplication::quit(); });
+    pool.start();
+    const int result = app.exec();
+    pool.stop();
+    say(QStringLiteral("stopped"));
+    return status != Ok ? status : result;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -115,10 +208,11 @@ int main(int argc, char **argv)
     }
 
     // Declared before everything that writes into the folder, so that it is released last.
-    // --add-user runs beside a serving server and so takes no lock.
+    // --add-user runs beside a serving server and so takes no lock, nor do the workers of a
+    // --workers server, whose parent holds it.
     DataFolder folder;
     QString error;
-    if (!folder.open(options.dataDir, !options.addUser, &error)) {
+    if (!folder.open(options.dataDir, !options.addUser && !options.workerChild, &error)) {
         complain(error);
         return Failure;
     }
@@ -130,9 +224,16 @@ int main(int argc, char **argv)
         return Failure;
     }
     GameDatabase database;
-    if (!database.open(dataDir + QStringLiteral("/server.db"), &error)) {
+    const bool opened = options.databaseUrl.isEmpty()
+                            ? database.open(dataDir + QStringLiteral("/server.db"), &error)
+                            : database.openUrl(options.databaseUrl, &error);
+    if (!opened) {
         complain(error);
         return Failure;
+    }
+    if (!options.exportTo.isEmpty()) {
+        folder.keep();
+        return exportTo(database, options.exportTo);
     }
     GameService::Settings settings;
     settings.clickRate = options.clickRate;
@@ -160,8 +261,15 @@ int main(int argc, char **argv)
         return Failure;
     }
 
+    if (options.workers > 1) {
+        database.close();
+        folder.keep();
+        return superviseWorkers(app, options, dataDir, certPath, keyPath);
+    }
+
     ApiHandler handler(service);
     GameServer server(handler);
+    server.setReusePort(options.workerChild);
     if (!server.listen(options.bindAddress, options.port, ssl, &error)) {
         complain(error);
         return Failure;

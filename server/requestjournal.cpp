@@ -44,7 +44,7 @@ bool RequestJournal::store(qint64 userId, const QString &requestId, const QStrin
     insert.addBindValue(userId);
     insert.addBindValue(requestId);
     insert.addBindValue(action);
-    insert.addBindValue(reply.success);
+    insert.addBindValue(reply.success ? 1 : 0);
     insert.addBindValue(
         QString::fromUtf8(QJsonDocument(reply.data).toJson(QJsonDocument::Compact)));
     // A null string would be bound as SQL NULL.

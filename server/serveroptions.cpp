@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QStandardPaths>
 
+#include "gamedatabase.h"
+
 #include <cmath>
 
 QString ServerOptions::defaultDataDir()
@@ -50,8 +52,28 @@ ServerOptions::Outcome ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("With --add-user: the new account starts with N clicks to spend (default "
                        "0). An existing account is not topped up."),
         QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption databaseOption(
+        QStringLiteral("database"),
+        QStringLiteral("Keep the game in a PostgreSQL database instead of the data folder's "
+                       "SQLite file: postgresql://user@host:port/database. The password comes "
+                       "from PGPASSWORD or ~/.pgpass, or from a URL given in the environment "
+                       "variable TAPTEMPEST_DATABASE_URL instead of this option."),
+        QStringLiteral("URL"));
+    const QCommandLineOption workersOption(
+        QStringLiteral("workers"),
+        QStringLiteral("Serve with N processes on one port (SO_REUSEPORT); needs --database "
+                       "(default 1)."),
+        QStringLiteral("N"), QStringLiteral("1"));
+    QCommandLineOption workerChildOption(QStringLiteral("worker-of-pool"));
+    workerChildOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption exportOption(
+        QStringLiteral("export-to"),
+        QStringLiteral("Copy the data folder's accounts, sessions, effects and stored replies "
+                       "into the empty PostgreSQL database URL, then exit."),
+        QStringLiteral("URL"));
     parser.addOptions({portOption, bindOption, dataOption, certOption, keyOption, addUserOption,
-                       clicksOption, clickRateOption});
+                       clicksOption, clickRateOption, databaseOption, workersOption,
+                       workerChildOption, exportOption});
     parser.addPositionalArgument(QStringLiteral("PASSWORD"),
                                  QStringLiteral("Password of the account --add-user adds."),
                                  QStringLiteral("[PASSWORD]"));
@@ -98,6 +120,55 @@ ServerOptions::Outcome ServerOptions::parse(const QStringList &arguments)
         m_error = QStringLiteral("--click-rate needs a number of at least 0");
         return Outcome::Error;
     }
+
+    // A command line is readable by every user of the machine.
+    const auto readUrl = [&](const QCommandLineOption &option, QUrl *url) {
+        *url = QUrl(parser.value(option), QUrl::StrictMode);
+        if (!url->isValid() || !GameDatabase::isDatabaseUrl(parser.value(option))) {
+            m_error = QStringLiteral("--%1 needs a URL such as "
+                                     "postgresql://user@host:5432/taptempest")
+                          .arg(option.names().first());
+            return false;
+        }
+        if (!url->password().isEmpty()) {
+            m_error = QStringLiteral("a password in --%1 would be visible to every user of "
+                                     "this machine; put it in PGPASSWORD or ~/.pgpass, or the "
+                                     "whole URL in TAPTEMPEST_DATABASE_URL")
+                          .arg(option.names().first());
+            return false;
+        }
+        return true;
+    };
+    if (parser.isSet(databaseOption)) {
+        if (!readUrl(databaseOption, &this->databaseUrl))
+            return Outcome::Error;
+    } else if (!qEnvironmentVariableIsEmpty("TAPTEMPEST_DATABASE_URL")) {
+        this->databaseUrl = QUrl(qEnvironmentVariable("TAPTEMPEST_DATABASE_URL"));
+        if (!GameDatabase::isDatabaseUrl(this->databaseUrl.toString())) {
+            m_error = QStringLiteral("TAPTEMPEST_DATABASE_URL is not a postgresql:// URL");
+            return Outcome::Error;
+        }
+    }
+    if (parser.isSet(exportOption)) {
+        if (!readUrl(exportOption, &exportTo))
+            return Outcome::Error;
+        if (!this->databaseUrl.isEmpty()) {
+            m_error = QStringLiteral("--export-to copies the data folder's SQLite file; leave "
+                                     "out --database");
+            return Outcome::Error;
+        }
+    }
+    workers = parser.value(workersOption).toInt(&ok);
+    if (!ok || workers < 1 || workers > 256) {
+        m_error = QStringLiteral("--workers needs a number from 1 to 256");
+        return Outcome::Error;
+    }
+    if (workers > 1 && this->databaseUrl.isEmpty()) {
+        m_error = QStringLiteral("--workers needs --database: an SQLite data folder is served "
+                                 "by one process");
+        return Outcome::Error;
+    }
+    workerChild = parser.isSet(workerChildOption);
 
     const QStringList positional = parser.positionalArguments();
     addUser = parser.isSet(addUserOption);

@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 // The command line of taptempest-server.
 class ServerOptions
@@ -30,6 +31,14 @@ public:
     QString certFile;
     QString keyFile;
     double clickRate = 30.0;
+    // Empty: the SQLite file in the data folder.
+    QUrl databaseUrl;
+    // Serving processes on one port; more than one needs a database server.
+    int workers = 1;
+    // Set in the processes --workers starts: the parent holds the data folder.
+    bool workerChild = false;
+    // --export-to: copy the data folder's database there and exit.
+    QUrl exportTo;
     bool addUser = false;
     QString newUserName;
     QString newUserPassword;  // "-": read the password from standard input

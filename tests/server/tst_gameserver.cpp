@@ -7,6 +7,7 @@
 #include "server/gamedatabase.h"
 #include "server/gameserver.h"
 #include "server/gameservice.h"
+#include "server/passwordhasher.h"
 #include "server/serveroptions.h"
 #include "support/testenv.h"
 
@@ -250,6 +251,55 @@ private slots:
         QByteArray reply;
         QTRY_VERIFY_WITH_TIMEOUT((reply += after.readAll()).contains("\"username\""), 10000);
         QVERIFY(reply.startsWith("HTTP/1.1 200"));
+    }
+
+    void connectionCloseEndsTheConnectionAfterTheReply()
+    {
+        GameDatabase db(QStringLiteral("closing"));
+        EffectCatalog catalog;
+        QString error;
+        QVERIFY(catalog.loadBuiltIn(&error));
+        QVERIFY(db.open(dir.filePath(QStringLiteral("closing.db")), &error));
+        GameService::Settings settings;
+        settings.passwordCost = PasswordHasher::kCheapestCost;
+        GameService service(db, catalog, settings);
+        QCOMPARE(service.addUser(QStringLiteral("bob"), QStringLiteral("pw")),
+                 GameService::AddUserResult::Added);
+        ApiHandler handler(service);
+        GameServer server(handler);
+        QSslConfiguration ssl;
+        QVERIFY(CertificateStore::load(certPath, keyPath, &ssl, &error));
+        QVERIFY2(server.listen(QHostAddress::LocalHost, 0, ssl, &error), qPrintable(error));
+
+        // Answered at once (a refusal) and answered later (a login checked off the loop).
+        const QByteArray login = R"({"username": "bob", "password": "pw"})";
+        const QList<QByteArray> requests = {
+            "GET /api/index.php?action=stats HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            "Connection: close\r\n\r\n",
+            "POST /api/index.php?action=login HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            "Connection: Close\r\nContent-Type: application/json\r\nContent-Length: " +
+                QByteArray::number(login.size()) + "\r\n\r\n" + login,
+        };
+        for (const QByteArray &request : requests) {
+            QSslSocket socket;
+            QSslConfiguration config = socket.sslConfiguration();
+            config.setCaCertificates(QSslCertificate::fromPath(certPath));
+            socket.setSslConfiguration(config);
+            socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.port());
+            QTRY_VERIFY_WITH_TIMEOUT(socket.isEncrypted(), 10000);
+            QByteArray reply;
+            connect(&socket, &QIODevice::readyRead, this, [&] { reply += socket.readAll(); });
+            // A second request behind it on the same connection is not answered.
+            socket.write(request + "GET /api/index.php?action=ranking HTTP/1.1\r\n"
+                                   "Host: 127.0.0.1\r\n\r\n");
+            QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 10000);
+            reply += socket.readAll();
+            QCOMPARE(int(reply.count("HTTP/1.1 ")), 1);
+            QVERIFY2(reply.contains("\r\nConnection: close\r\n") ||
+                         reply.contains("\r\nconnection: close\r\n"),
+                     reply.constData());
+            QVERIFY(reply.contains("\"success\""));
+        }
     }
 
     void commandLine_data()

@@ -1,6 +1,7 @@
-// The game rules of the reference server, driven in-process on a real database file with a
-// controlled clock.
+// The game rules of the reference server, driven in-process with a controlled clock, on a real
+// database file or, in the PostgreSQL variant, on a fresh database of the test cluster.
 
+#include "scratchdatabase.h"
 #include "server/effectcatalog.h"
 #include "server/gamedatabase.h"
 #include "server/gameservice.h"
@@ -60,7 +61,16 @@ private:
         return result.data;
     }
 
+    // Opens the store under test: the file in `dir`, or the scratch database.
+    bool openStore(GameDatabase &database, QString *error)
+    {
+        if (scratch)
+            return database.openUrl(scratch->url(), error);
+        return database.open(dir->filePath(QStringLiteral("server.db")), error);
+    }
+
     std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ScratchDatabase> scratch;
     std::unique_ptr<GameDatabase> db;
     EffectCatalog catalog;
     std::unique_ptr<GameService> service;
@@ -77,9 +87,15 @@ private slots:
     {
         now = kStart;
         dir = std::make_unique<QTemporaryDir>();
-        db = std::make_unique<GameDatabase>();
         QString error;
-        QVERIFY2(db->open(dir->filePath(QStringLiteral("server.db")), &error), qPrintable(error));
+        if (ScratchDatabase::wanted()) {
+            if (!ScratchDatabase::unavailableReason().isEmpty())
+                QSKIP(ScratchDatabase::skipMessage().constData());
+            scratch = std::make_unique<ScratchDatabase>();
+            QVERIFY2(scratch->create(&error), qPrintable(error));
+        }
+        db = std::make_unique<GameDatabase>();
+        QVERIFY2(openStore(*db, &error), qPrintable(error));
         makeService();
     }
 
@@ -87,6 +103,7 @@ private slots:
     {
         service.reset();
         db.reset();
+        scratch.reset();
         dir.reset();
     }
 
@@ -273,6 +290,124 @@ private slots:
             service->login(QStringLiteral("bob"), QStringLiteral("guess"));
         QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw")).status,
                  ServiceResult::Status::Ok);
+    }
+
+    void guessesCountPerAddressAndLooselyPerName()
+    {
+        service->addUser(QStringLiteral("bob"), QStringLiteral("pw"));
+        const QString stranger = QStringLiteral("203.0.113.7");
+        const QString owner = QStringLiteral("198.51.100.2");
+        for (int i = 0; i < 5; ++i)
+            service->login(QStringLiteral("bob"), QStringLiteral("guess"), stranger);
+        const ServiceResult locked =
+            service->login(QStringLiteral("bob"), QStringLiteral("pw"), stranger);
+        QVERIFY2(locked.message.contains(QStringLiteral("次数过多")), qPrintable(locked.message));
+        // The owner, elsewhere, is not kept out by the stranger's guesses.
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw"), owner).status,
+                 ServiceResult::Status::Ok);
+
+        // Guesses spread over many addresses, four each, lock the name for everyone at 20.
+        now += 61000;
+        for (int i = 0; i < 20; ++i) {
+            const QString address = QStringLiteral("192.0.2.%1").arg(i / 4);
+            QCOMPARE(
+                service->login(QStringLiteral("bob"), QStringLiteral("guess"), address).message,
+                QStringLiteral("用户名或密码错误"));
+        }
+        const ServiceResult everyone =
+            service->login(QStringLiteral("bob"), QStringLiteral("pw"), owner);
+        QVERIFY2(everyone.message.contains(QStringLiteral("60 秒")), qPrintable(everyone.message));
+        now += 60000;
+        QCOMPARE(service->login(QStringLiteral("bob"), QStringLiteral("pw"), owner).status,
+                 ServiceResult::Status::Ok);
+    }
+
+    void theThrottleHoldsForEveryServerOnTheStore()
+    {
+        // A second server on the same store, as a second process would be.
+        GameDatabase otherDb(QStringLiteral("second-server"));
+        QString error;
+        QVERIFY2(openStore(otherDb, &error), qPrintable(error));
+        GameService::Settings settings;
+        settings.passwordCost = PasswordHasher::kCheapestCost;
+        GameService other(otherDb, catalog, settings, [this] { return now; });
+        service->addUser(QStringLiteral("bob"), QStringLiteral("pw"));
+        const QString address = QStringLiteral("203.0.113.9");
+        for (int i = 0; i < 5; ++i) {
+            GameService &target = i % 2 ? other : *service;
+            QCOMPARE(target.login(QStringLiteral("bob"), QStringLiteral("guess"), address).message,
+                     QStringLiteral("用户名或密码错误"));
+        }
+        for (GameService *target : {service.get(), &other}) {
+            const ServiceResult locked =
+                target->login(QStringLiteral("bob"), QStringLiteral("pw"), address);
+            QVERIFY2(locked.message.contains(QStringLiteral("次数过多")),
+                     qPrintable(locked.message));
+        }
+        // A restart forgets nothing now.
+        service.reset();
+        makeService();
+        QVERIFY(service->login(QStringLiteral("bob"), QStringLiteral("pw"), address)
+                    .message.contains(QStringLiteral("次数过多")));
+        now += 60000;
+        QCOMPARE(other.login(QStringLiteral("bob"), QStringLiteral("pw"), address).status,
+                 ServiceResult::Status::Ok);
+    }
+
+    void aLostDatabaseConnectionFailsOnceAndReconnects()
+    {
+        if (!scratch)
+            QSKIP("a database server connection");
+        const qint64 user = addAndLogin(QStringLiteral("bob"));
+        earnClicks(user, 10);
+        QString error;
+        QVERIFY2(scratch->dropConnections(&error), qPrintable(error));
+        // The batch in flight is refused, not reported as done; the loss is told once.
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^storage failure while .*")));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^lost the connection to the "
+                                                               "database .*")));
+        now += 10000;
+        QCOMPARE(service->click(user, 5).status, ServiceResult::Status::Failed);
+        // The next request reconnects and is served.
+        now += 10000;
+        const ServiceResult again = service->click(user, 5);
+        QCOMPARE(again.status, ServiceResult::Status::Ok);
+        QCOMPARE(again.data.value(QStringLiteral("total_clicks")).toInteger(), 15);
+        QCOMPARE(stats(user).value(QStringLiteral("total_clicks")).toInteger(), 15);
+    }
+
+    void aFullLoginQueueAnswersBusyAtOnce()
+    {
+        GameService::Settings settings;
+        settings.maxWaitingLogins = 3;
+        settings.passwordThreads = 1;
+        // Checks slow enough that the busy answers cannot come after them.
+        settings.passwordCost = {4, 32 * 1024 * 1024};
+        service = std::make_unique<GameService>(*db, catalog, settings, [this] { return now; });
+        service->addUser(QStringLiteral("bob"), QStringLiteral("pw"));
+        service->addUser(QStringLiteral("amy"), QStringLiteral("pw"));
+        QStringList answers;
+        const auto record = [&answers](const ServiceResult &result) {
+            answers << (result.status == ServiceResult::Status::Ok ? QStringLiteral("ok")
+                                                                   : result.message);
+        };
+        // Three wait (two names), the two past the limit are refused without a check.
+        for (const char *name : {"bob", "amy", "bob", "amy", "bob"})
+            service->loginAsync(QString::fromLatin1(name), QStringLiteral("pw"), record);
+        QTRY_COMPARE(answers.size(), 5);
+        QCOMPARE(answers.count(QStringLiteral("ok")), 3);
+        QCOMPARE(answers.count(QStringLiteral("服务器繁忙，请稍后再试")), 2);
+        // The busy ones came first: nothing had to be checked for them.
+        QCOMPARE(answers.mid(0, 2), QStringList(2, QStringLiteral("服务器繁忙，请稍后再试")));
+        // Once the queue is short again, logins are taken again, and busy refusals were no
+        // guesses for the throttle.
+        answers.clear();
+        for (int i = 0; i < 3; ++i)
+            service->loginAsync(QStringLiteral("bob"), QStringLiteral("pw"), record);
+        QTRY_COMPARE(answers.size(), 3);
+        QCOMPARE(answers, QStringList(3, QStringLiteral("ok")));
     }
 
     void clickAllowanceFollowsWallTime()
@@ -572,7 +707,6 @@ private slots:
     {
         const qint64 bob = addAndLogin(QStringLiteral("bob"));
         earnClicks(bob, 3000);
-        const QString path = dir->filePath(QStringLiteral("server.db"));
         const int kRequests = 40;
         // Two connections to one file, as two server processes would have, send the same
         // requests at the same moment; the write lock decides who applies and who repeats.
@@ -581,7 +715,7 @@ private slots:
         const auto racer = [&](int which) {
             GameDatabase own(QStringLiteral("racer%1").arg(which));
             QString error;
-            if (!own.open(path, &error))
+            if (!openStore(own, &error))
                 return;
             GameService::Settings settings;
             settings.passwordCost = PasswordHasher::kCheapestCost;
@@ -644,9 +778,11 @@ private slots:
         service.reset();
         db->close();
         QString error;
-        QVERIFY2(db->open(dir->filePath(QStringLiteral("server.db")), &error), qPrintable(error));
+        QVERIFY2(openStore(*db, &error), qPrintable(error));
         makeService();
         QCOMPARE(stats(user).value(QStringLiteral("total_clicks")).toInteger(), 420);
+        if (scratch)
+            return;
         QSqlQuery mode(db->connection());
         QVERIFY(mode.exec(QStringLiteral("PRAGMA journal_mode")) && mode.next());
         QCOMPARE(mode.value(0).toString(), QStringLiteral("wal"));
@@ -654,6 +790,8 @@ private slots:
 
     void aFailedWriteLogsSqlitesText()
     {
+        if (scratch)
+            QSKIP("SQLite's own write lock");
         const qint64 user = addAndLogin(QStringLiteral("dana"));
         QVERIFY(user > 0);
         // Another process holds the write lock, and this one gives up at once.

@@ -3,6 +3,7 @@
 
 #include "net/apiclient.h"
 #include "net/authmanager.h"
+#include "scratchdatabase.h"
 #include "support/referenceserver.h"
 #include "support/testenv.h"
 
@@ -28,6 +29,7 @@ class TestServerProtocol : public QObject
     Q_OBJECT
 
 private:
+    ScratchDatabase scratch; // outlives the server
     ReferenceServer server;
     std::unique_ptr<AuthManager> auth;
     std::unique_ptr<ApiClient> api;
@@ -106,6 +108,13 @@ private:
 private slots:
     void initTestCase()
     {
+        if (ScratchDatabase::wanted()) {
+            if (!ScratchDatabase::unavailableReason().isEmpty())
+                QSKIP(ScratchDatabase::skipMessage().constData());
+            QString error;
+            QVERIFY2(scratch.create(&error), qPrintable(error));
+            server.setDatabaseUrl(scratch.url().toString());
+        }
         QVERIFY2(server.start({QStringLiteral("--click-rate"), QStringLiteral("0")}),
                  qPrintable(server.errorString()));
         server.exportEnvironment();

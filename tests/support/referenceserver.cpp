@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QUuid>
 #include <QVariant>
 
@@ -25,24 +26,38 @@ void preparedChild()
 #endif
 }
 
-// Runs `body` on a private connection to the database file.
-template <typename Body> bool withDatabase(const QString &path, Body body)
+} // namespace
+
+bool ReferenceServer::withStore(const std::function<bool(QSqlDatabase &)> &body) const
 {
     const QString name = QStringLiteral("referenceserver-") + QUuid::createUuid().toString();
     bool result = false;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        if (QFileInfo::exists(path) && db.open())
+        bool opened = false;
+        QSqlDatabase db;
+        if (m_databaseUrl.isEmpty()) {
+            const QString path = databasePath();
+            db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(path);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+            opened = QFileInfo::exists(path) && db.open();
+        } else {
+            // The password, if any, comes from PGPASSWORD or ~/.pgpass.
+            const QUrl url(m_databaseUrl);
+            db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            db.setHostName(url.host());
+            db.setPort(url.port(5432));
+            db.setUserName(url.userName());
+            db.setDatabaseName(url.path().mid(1));
+            opened = db.open();
+        }
+        if (opened)
             result = body(db);
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
     return result;
 }
-
-} // namespace
 
 ReferenceServer::ReferenceServer(QObject *parent) : QObject(parent)
 {
@@ -99,6 +114,8 @@ bool ReferenceServer::start(const QStringList &extraArgs)
         }
     }
     QStringList args{QStringLiteral("--data"), dataDir()};
+    if (!m_databaseUrl.isEmpty())
+        args << QStringLiteral("--database") << m_databaseUrl;
     if (!extraArgs.contains(QStringLiteral("--port")))
         args << QStringLiteral("--port") << QStringLiteral("0");
     args << extraArgs;
@@ -213,6 +230,8 @@ bool ReferenceServer::addUser(const QString &name, const QString &password, qint
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QStringList arguments{QStringLiteral("--data"), dataDir(), QStringLiteral("--add-user"), name};
+    if (!m_databaseUrl.isEmpty())
+        arguments << QStringLiteral("--database") << m_databaseUrl;
     if (clicks != 0)
         arguments << QStringLiteral("--clicks") << QString::number(clicks);
     arguments << QStringLiteral("--") << password;
@@ -240,7 +259,7 @@ void ReferenceServer::exportEnvironment() const
 ReferenceServer::Account ReferenceServer::account(const QString &username) const
 {
     Account account;
-    withDatabase(databasePath(), [&](QSqlDatabase &db) {
+    withStore([&](QSqlDatabase &db) {
         QSqlQuery user(db);
         user.prepare(QStringLiteral("SELECT id, clicks, lifetime_clicks, gold, bank_balance"
                                     " FROM users WHERE username = ?"));
@@ -277,7 +296,7 @@ ReferenceServer::Account ReferenceServer::account(const QString &username) const
 
 bool ReferenceServer::expireSessions(const QString &username)
 {
-    return withDatabase(databasePath(), [&](QSqlDatabase &db) {
+    return withStore([&](QSqlDatabase &db) {
         QSqlQuery query(db);
         query.prepare(QStringLiteral("UPDATE sessions SET expires_ms = ? WHERE user_id ="
                                      " (SELECT id FROM users WHERE username = ?)"));

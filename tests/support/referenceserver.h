@@ -7,7 +7,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
+
+class QSqlDatabase;
 
 // Runs the built reference game server (taptempest-server) as a child process for a test:
 // HTTPS on 127.0.0.1, a free port, its data (server.db, certificate) in a temporary folder that
@@ -27,6 +30,11 @@ class ReferenceServer : public QObject
 public:
     explicit ReferenceServer(QObject *parent = nullptr);
     ~ReferenceServer() override; // stops a running server
+
+    // Keeps the game in this PostgreSQL database instead of the data folder's SQLite file
+    // (--database), for the server, --add-user and the figures read back. Before start().
+    void setDatabaseUrl(const QString &url) { m_databaseUrl = url; }
+    QString databaseUrl() const { return m_databaseUrl; }
 
     // The server binary in the build tree.
     static QString binaryPath();
@@ -85,10 +93,13 @@ public:
 
 private:
     bool waitForListening(int timeoutMs);
+    // Runs `body` on a private connection to the server's store.
+    bool withStore(const std::function<bool(QSqlDatabase &)> &body) const;
 
     std::unique_ptr<QTemporaryDir> m_dataDir;
     std::unique_ptr<QProcess> m_process;
     QStringList m_extraArgs;
+    QString m_databaseUrl;
     QString m_url;
     QString m_caFile;
     QString m_error;
