@@ -22,6 +22,9 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 // Drives the layer from the animation driver's tick, as the labels' animations were driven.
 class EffectLayerTicker : public QAbstractAnimation
@@ -347,9 +350,13 @@ void EffectLayer::tick()
 {
     // Input before frames: when the last render took longer than the loop has had since, this
     // tick is left out and the next one moves every item to its own time. The items' state
-    // depends on the clock alone, so nothing is lost but the frame.
-    if (lastRenderNs > 0 && monotonic().nsecsElapsed() - lastRenderEndNs < lastRenderNs)
+    // depends on the clock alone, so nothing is lost but the frame. Never two ticks in a row.
+    if (!skippedTick && lastRenderNs > 0 &&
+        monotonic().nsecsElapsed() - lastRenderEndNs < lastRenderNs) {
+        skippedTick = true;
         return;
+    }
+    skippedTick = false;
     advance();
 }
 
@@ -372,6 +379,7 @@ void EffectLayer::advance()
         ++kept;
     }
     items.resize(kept);
+    advancedSinceRender = true;
     if (items.isEmpty()) {
         ticker->stop();
         items.squeeze();
@@ -380,6 +388,11 @@ void EffectLayer::advance()
         frameBounds = QRect();
         stale = QRect();
         lastRenderNs = 0;
+        // A burst of clicks leaves megabytes of freed records and draw lists with the
+        // allocator; the game may sit idle now, so they go back to the system.
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
     }
     flushDirty();
 }
@@ -645,9 +658,14 @@ void EffectLayer::renderPending()
         frame.fill(Qt::transparent);
         frameBounds = QRect();
         stale = rect();
+        advancedSinceRender = true;
     }
-    if (stale.isEmpty())
+    // Items added since the last tick are first drawn by the next one, as a new label was first
+    // painted with the next frame: a paint of the window in between (the button's, a "+1"
+    // label's) shows the frame as it was and renders nothing.
+    if (stale.isEmpty() || !advancedSinceRender)
         return;
+    advancedSinceRender = false;
     // What the items covered and now cover is cleared and drawn again; elsewhere the image
     // holds nothing, so the items' bounds say where it may have ink.
     frameBounds = renderInto(&frame, toDevice(stale, dpr), threads, -1).intersected(frame.rect());

@@ -196,5 +196,6 @@ private:
     // draws nothing, so that rendering never takes more than about half of the loop.
     qint64 lastRenderNs = 0;
     qint64 lastRenderEndNs = 0;
-    bool fromTicker = false;
+    bool skippedTick = false;
+    bool advancedSinceRender = false;
 };
