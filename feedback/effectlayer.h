@@ -130,6 +130,10 @@ public:
         QSizeF logicalSize;
         QVector<quint16> first; // per row: first inked pixel
         QVector<quint16> end;   // per row: one past the last inked pixel (first == end: none)
+        const quint32 *pixels = nullptr; // the image's pixels, read by the rendering threads
+        qsizetype stride = 0;            // pixels per row
+        // Finds the spans, widened over transparent pixels to whole groups of four where the row
+        // allows: blending a transparent pixel leaves it as it was.
         void trim();
     };
     struct RingSprite
