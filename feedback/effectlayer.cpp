@@ -351,12 +351,18 @@ void EffectLayer::tick()
     // Input before frames: when the last render took longer than the loop has had since, this
     // tick is left out and the next one moves every item to its own time. The items' state
     // depends on the clock alone, so nothing is lost but the frame. Never two ticks in a row.
-    if (!skippedTick && lastRenderNs > 0 &&
-        monotonic().nsecsElapsed() - lastRenderEndNs < lastRenderNs) {
-        skippedTick = true;
-        return;
+    // A render that took more than half a frame's time (8 ms) keeps the loop for longer: then
+    // rendering gets at most a third of the loop, and the frame rate may fall to a sixth.
+    if (lastRenderNs > 0) {
+        const qint64 since = monotonic().nsecsElapsed() - lastRenderEndNs;
+        const bool heavy = lastRenderNs > 8000000;
+        const qint64 pause = heavy ? 2 * lastRenderNs : lastRenderNs;
+        if (since < pause && skippedTicks < (heavy ? 5 : 1)) {
+            ++skippedTicks;
+            return;
+        }
     }
-    skippedTick = false;
+    skippedTicks = 0;
     advance();
 }
 
@@ -652,6 +658,19 @@ void renderBand(uchar *bits, qsizetype bpl, const std::vector<EffectLayer::Op> &
 }
 
 } // namespace
+
+void EffectLayer::prepareSymbol(const QString &text, const QColor &color, int pixelSize,
+                                bool bold, Placement placement)
+{
+    QPoint offset;
+    if (!text.isEmpty())
+        symbolSprite(text, color, pixelSize, bold, placement, &offset);
+}
+
+void EffectLayer::prepareRing(const QColor &color, int radius)
+{
+    ringSprite(color, radius);
+}
 
 QImage EffectLayer::renderFrame(int threadCount, int onlyFamily)
 {

@@ -99,6 +99,11 @@ public:
     // The items at their current state rendered alone into a transparent image of the layer's
     // size (device pixels), with `threads` threads (0: as set), and optionally only one family.
     QImage renderFrame(int threads = 0, int onlyFamily = -1);
+    // Draws a symbol's or a ring's image ahead of its first use (as addSymbol and addRing would),
+    // so that the first click does not pay for it.
+    void prepareSymbol(const QString &text, const QColor &color, int pixelSize, bool bold,
+                       Placement placement);
+    void prepareRing(const QColor &color, int radius);
     // How many times the items were rendered for the screen.
     int renderCount() const { return renders; }
 
@@ -200,6 +205,6 @@ private:
     // draws nothing, so that rendering never takes more than about half of the loop.
     qint64 lastRenderNs = 0;
     qint64 lastRenderEndNs = 0;
-    bool skippedTick = false;
+    int skippedTicks = 0;
     bool advancedSinceRender = false;
 };
