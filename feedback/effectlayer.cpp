@@ -504,7 +504,7 @@ void renderBand(uchar *bits, qsizetype bpl, const std::vector<EffectLayer::Op> &
 } // namespace
 
 QRect EffectLayer::renderInto(QImage *image, const QRect &deviceRect, int threadCount,
-                          int onlyFamily) const
+                              int onlyFamily) const
 {
     std::vector<Op> ops;
     const QRect bounds = buildOps(&ops, deviceRect, onlyFamily);
@@ -559,8 +559,8 @@ QRect EffectLayer::renderInto(QImage *image, const QRect &deviceRect, int thread
     const int bands = int(edges.size()) - 1;
     const auto work = [job, bands, &edges, &ops, bits, bpl, area] {
         for (int b; (b = job->next.fetch_add(1)) < bands;) {
-            renderBand(bits, bpl, ops, area.left(), area.right() + 1,
-                       area.top() + edges[size_t(b)], area.top() + edges[size_t(b) + 1]);
+            renderBand(bits, bpl, ops, area.left(), area.right() + 1, area.top() + edges[size_t(b)],
+                       area.top() + edges[size_t(b) + 1]);
             job->done.release();
         }
     };
@@ -659,8 +659,8 @@ void renderBand(uchar *bits, qsizetype bpl, const std::vector<EffectLayer::Op> &
 
 } // namespace
 
-void EffectLayer::prepareSymbol(const QString &text, const QColor &color, int pixelSize,
-                                bool bold, Placement placement)
+void EffectLayer::prepareSymbol(const QString &text, const QColor &color, int pixelSize, bool bold,
+                                Placement placement)
 {
     QPoint offset;
     if (!text.isEmpty())

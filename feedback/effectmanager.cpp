@@ -8,8 +8,8 @@
 #include <QRandomGenerator>
 #include <QRect>
 #include <QSettings>
-#include <QTimer>
 #include <QStringList>
+#include <QTimer>
 #include <QVector>
 #include <QWidget>
 
@@ -139,8 +139,7 @@ void EffectManager::prepareImages()
             layer->prepareSymbol(info.symbol, info.color, 14, false, EffectLayer::Placement::Left);
             break;
         case int(EffectType::BounceText):
-            layer->prepareSymbol(info.symbol, info.color, 20, true,
-                                 EffectLayer::Placement::Centre);
+            layer->prepareSymbol(info.symbol, info.color, 20, true, EffectLayer::Placement::Centre);
             break;
         case int(EffectType::Ring): {
             const QStringList colors = ringColors(info);

@@ -483,8 +483,7 @@ Q_NEVER_INLINE void measureFrames(MainWindow *window, int clicks)
     }
 
     std::printf("  by family, the same %d clicks of that family's effects only:\n", clicks);
-    const char *const names[] = {"Float", "Fall", "Ring", "Burst", "Streak", "Shake",
-                                 "BounceText"};
+    const char *const names[] = {"Float", "Fall", "Ring", "Burst", "Streak", "Shake", "BounceText"};
     for (int family = 0; family <= int(EffectType::BounceText); ++family) {
         if (family == int(EffectType::Shake))
             continue;

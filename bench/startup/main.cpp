@@ -495,7 +495,7 @@ void runStartup(const Options &options)
 
     // Where the time between QApplication and show() goes: the same steps, timed one by one,
     // medians of as many runs.
-    const QStringList stageNames{"prepare",     "session_store", "client", "style_sheet",
+    const QStringList stageNames{"prepare",     "session_store", "client",  "style_sheet",
                                  "main_window", "show",          "tls_wait"};
     QMap<QString, std::vector<double>> stageMs;
     std::vector<double> toFirstFrame;
