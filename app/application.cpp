@@ -14,7 +14,10 @@
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QStyleFactory>
+#include <QThread>
 #include <QTranslator>
+
+#include <memory>
 
 namespace {
 Q_LOGGING_CATEGORY(lcApplication, "taptempest.app")
@@ -28,7 +31,7 @@ int Application::run(int &argc, char **argv)
 
 int Application::exec(QApplication &app)
 {
-    prepare(app);
+    prepareWithTlsInBackground(app);
 
     AuthManager authManager;
     ApiClient apiClient;
@@ -73,7 +76,11 @@ void Application::closeAllWindows()
             window->close();
 }
 
-void Application::prepare(QApplication &app)
+namespace {
+
+std::unique_ptr<QThread> tlsSetup;
+
+void prepareSteps(QApplication &app, bool tlsInBackground)
 {
     QCoreApplication::setApplicationName("TapTempest");
     QCoreApplication::setApplicationVersion(QStringLiteral(TAPTEMPEST_VERSION));
@@ -82,8 +89,34 @@ void Application::prepare(QApplication &app)
     QGuiApplication::setQuitOnLastWindowClosed(false);
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QGuiApplication::setWindowIcon(QIcon(":/icon.ico"));
-    ApiClient::configureSsl();
-    installQtTranslation(app);
+    if (tlsInBackground && !tlsSetup) {
+        tlsSetup.reset(QThread::create([] { ApiClient::configureSsl(); }));
+        tlsSetup->start();
+    } else {
+        Application::finishTlsSetup();
+        ApiClient::configureSsl();
+    }
+    Application::installQtTranslation(app);
+}
+
+} // namespace
+
+void Application::prepare(QApplication &app)
+{
+    prepareSteps(app, false);
+}
+
+void Application::prepareWithTlsInBackground(QApplication &app)
+{
+    prepareSteps(app, true);
+}
+
+void Application::finishTlsSetup()
+{
+    if (!tlsSetup)
+        return;
+    tlsSetup->wait();
+    tlsSetup.reset();
 }
 
 void Application::installQtTranslation(QApplication &app)
@@ -116,6 +149,7 @@ void Application::runSessionLoop(AuthManager *authManager, ApiClient *apiClient,
             window->show();
         } else {
             auto *dialog = new LoginDialog(authManager, apiClient, nullptr);
+            finishTlsSetup();
             const int result = dialog->exec();
             delete dialog;
             if (result != QDialog::Accepted || !authManager->isLoggedIn())
@@ -126,6 +160,7 @@ void Application::runSessionLoop(AuthManager *authManager, ApiClient *apiClient,
             window->raise();
         }
 
+        finishTlsSetup(); // before the event loop runs the window's first request
         app->exec();
         // The closed window deletes itself later; make that happen before anything else opens.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

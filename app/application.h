@@ -17,6 +17,12 @@ public:
     // Identity, quit policy, widget style, icon and TLS default, in that order. Must run before
     // any settings store is opened.
     static void prepare(QApplication &app);
+    // The same, but the TLS default is set up on a second thread (loading the TLS backend is the
+    // costliest step of start-up) while the first window is built; finishTlsSetup() waits for it
+    // and must run before any request is made. The session loop calls it before it runs the
+    // event loop or a dialog.
+    static void prepareWithTlsInBackground(QApplication &app);
+    static void finishTlsSetup();
     // Qt's own Simplified Chinese texts (standard buttons, colour dialog); once per application.
     static void installQtTranslation(QApplication &app);
 

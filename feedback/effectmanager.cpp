@@ -9,6 +9,7 @@
 #include <QRect>
 #include <QSettings>
 #include <QStringList>
+#include <QTimer>
 #include <QVector>
 #include <QWidget>
 
@@ -104,13 +105,53 @@ int randomBelow(int n)
     return int(QRandomGenerator::global()->bounded(n));
 }
 
+QStringList ringColors(const EffectInfo &info);
+
 } // namespace
 
 EffectManager::EffectManager(QWidget *parent) : QObject(parent), parentWidget(parent)
 {
     loadSettings();
-    if (parentWidget)
+    if (parentWidget) {
         layer = new EffectLayer(parentWidget);
+        // Once the window is up, the images of the switched-on effects are drawn ahead, so that
+        // the first click does not stall the loop; after the first frame, not before it.
+        QTimer::singleShot(250, this, &EffectManager::prepareImages);
+    }
+}
+
+void EffectManager::prepareImages()
+{
+    if (!layer)
+        return;
+    for (int id = 1; id <= effectCount(); ++id) {
+        if (!isEffectEnabled(id))
+            continue;
+        const EffectInfo info = effectInfo(id);
+        switch (info.type) {
+        case int(EffectType::Float):
+            layer->prepareSymbol(info.symbol, info.color, 18, false, EffectLayer::Placement::Left);
+            break;
+        case int(EffectType::Fall):
+            layer->prepareSymbol(info.symbol, info.color, 16, false, EffectLayer::Placement::Left);
+            break;
+        case int(EffectType::Burst):
+            layer->prepareSymbol(info.symbol, info.color, 14, false, EffectLayer::Placement::Left);
+            break;
+        case int(EffectType::BounceText):
+            layer->prepareSymbol(info.symbol, info.color, 20, true, EffectLayer::Placement::Centre);
+            break;
+        case int(EffectType::Ring): {
+            const QStringList colors = ringColors(info);
+            const int n = std::min(info.count, int(colors.size()));
+            for (int k = 0; k < n; ++k)
+                layer->prepareRing(QColor::fromString(colors.at(k)), (20 + 12 * k) / 2);
+            break;
+        }
+        default:
+            break;
+        }
+    }
 }
 
 EffectLayer *EffectManager::effectLayer() const
@@ -305,7 +346,10 @@ void EffectManager::playBounceText(const EffectInfo &info, const QPoint &p)
                     QEasingCurve::OutCubic, true);
 }
 
-void EffectManager::playRings(const EffectInfo &info, const QPoint &p)
+namespace {
+
+// The ring colours of an entry, innermost first (Part 4.4).
+QStringList ringColors(const EffectInfo &info)
 {
     QStringList colors;
     if (info.cssClass == QLatin1String("effect-rainbow") ||
@@ -325,7 +369,14 @@ void EffectManager::playRings(const EffectInfo &info, const QPoint &p)
         colors = {info.color.name(), info.color.lighter(120).name(), info.color.darker(120).name(),
                   info.color.lighter(140).name(), info.color.darker(140).name()};
     }
+    return colors;
+}
 
+} // namespace
+
+void EffectManager::playRings(const EffectInfo &info, const QPoint &p)
+{
+    const QStringList colors = ringColors(info);
     const int n = std::min(info.count, int(colors.size()));
     for (int k = 0; k < n; ++k) {
         const int size = 20 + 12 * k;

@@ -44,6 +44,8 @@ private:
     friend class TestEffectManager;
 
     void startEffect(int effectId, const QPoint &globalPos);
+    // Draws the images of the switched-on effects into the layer's caches.
+    void prepareImages();
     void switchEffects(const QList<int> &effectIds, bool enabled);
     void saveSettings();
     void loadSettings();

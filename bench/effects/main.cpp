@@ -5,9 +5,11 @@
 // the time to handle one click and to paint one frame, and the memory before, at the peak and
 // some seconds after the last click.
 //
-//   bench_effects [--seconds N] [--after N] [--rates 1,5,10,15,30]
+//   bench_effects [--seconds N] [--after N] [--rates 1,5,10,15,30,60]
 //   bench_effects --frame N      the cost of one whole frame of the window while the effects of
-//                                N clicks made at 15 clicks/s are alive, on a frozen clock
+//                                N clicks made at 15 clicks/s are alive, on a frozen clock: the
+//                                whole window, the layer alone (with 1 and 2 painting threads
+//                                where the layer renders in bands) and each family alone
 //   bench_effects --profile [N]  one warm click, then N clicks in a row (default 1) and their
 //                                whole life, for a profiler:
 //       valgrind --tool=callgrind --toggle-collect='*profiledClickLifetime*' bench_effects
@@ -43,6 +45,7 @@
 #include <QMouseEvent>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 
@@ -86,7 +89,7 @@ bool parseOptions(const QStringList &args, Options *options)
             options->rates.clear();
             for (const QString &part : next.split(',', Qt::SkipEmptyParts)) {
                 const int rate = part.toInt(&ok);
-                if (!ok || rate <= 0 || rate > 50)
+                if (!ok || rate <= 0 || rate > 100)
                     return false;
                 options->rates << rate;
             }
@@ -236,6 +239,7 @@ struct RateResult
     double clickingMs = 0;
     std::vector<LoopMeter::Frame> frames;
     std::vector<double> ticks;
+    int renders = -1; // times the layer rendered its items, where it counts them
 };
 
 RateResult runRate(MainWindow *window, ClickButton *button, LoopMeter *meter, int rate,
@@ -266,6 +270,10 @@ RateResult runRate(MainWindow *window, ClickButton *button, LoopMeter *meter, in
         meter->clicking = false;
         return ms;
     };
+#ifdef TAPTEMPEST_EFFECTLAYER_BANDS
+    const auto *layer = window->findChild<EffectLayer *>("effectLayer");
+    const int rendersBefore = layer ? layer->renderCount() : 0;
+#endif
     QElapsedTimer clicking;
     clicking.start();
     runLoop(&r.gaps, [&](double now) {
@@ -301,6 +309,10 @@ RateResult runRate(MainWindow *window, ClickButton *button, LoopMeter *meter, in
     });
     r.clickingMs = double(clicking.nsecsElapsed()) / 1e6;
     meter->recording = false;
+#ifdef TAPTEMPEST_EFFECTLAYER_BANDS
+    if (layer)
+        r.renders = layer->renderCount() - rendersBefore;
+#endif
     r.frames = meter->frames;
     r.ticks = meter->ticks;
     r.endOfClicking = bench::readMemory();
@@ -364,6 +376,10 @@ void printResult(const RateResult &r)
                 100.0 * (r.clickingMs - clickMs - paintMs - tickMs) / r.clickingMs);
     std::printf("  frame cost per live item (frames with 50 or more): median %.1f us\n",
                 bench::median(perLabelUs));
+    if (r.renders >= 0)
+        std::printf("  the layer rendered its items %d times for %zu frames and %zu animation "
+                    "ticks\n",
+                    r.renders, r.frames.size(), r.ticks.size());
     std::printf("  memory MiB (RSS / HWM): before %s / %s, at the peak %s / %s, end of clicking "
                 "%s / %s, after %s / %s (items left %d)",
                 qPrintable(bench::mib(r.before.rssKb)), qPrintable(bench::mib(r.before.hwmKb)),
@@ -378,38 +394,115 @@ void printResult(const RateResult &r)
     std::fflush(stdout);
 }
 
+// The layer's items drawn alone into an image, every item, as one frame draws them. Where the
+// layer renders in bands, `threads` painting threads; otherwise the painter, as a paint does.
+double layerFrameMs(EffectLayer *layer, QImage *image, int threads)
+{
+#ifdef TAPTEMPEST_EFFECTLAYER_BANDS
+    Q_UNUSED(image);
+    return timed([&] { layer->renderFrame(threads); });
+#else
+    Q_UNUSED(threads);
+    return timed([&] {
+        image->fill(Qt::transparent);
+        layer->render(image, QPoint(), QRegion(), QWidget::DrawChildren);
+    });
+#endif
+}
+
+// The effects of `clicks` clicks at 15 clicks/s of the effects `ids`, frozen at the last one.
+void playFrozen(EffectLayer *layer, EffectManager *manager, const QPoint &centre, qint64 *now,
+                int clicks, const QList<int> &ids)
+{
+    *now += 100000; // whatever was alive is over
+    layer->advance();
+    const qint64 base = *now;
+    for (int click = 0; click < clicks; ++click) {
+        *now = base + click * 1000 / 15;
+        for (int id : ids)
+            manager->playEffect(id, centre);
+        layer->advance();
+    }
+}
+
+struct FrameCost
+{
+    double median = 0;
+    double max = 0;
+};
+
+FrameCost layerFrames(EffectLayer *layer, QImage *image, int threads, int repeats)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < repeats; ++i)
+        ms.push_back(layerFrameMs(layer, image, threads));
+    return {bench::median(ms), bench::maximum(ms)};
+}
+
 // Every item of `clicks` clicks at 15 clicks/s, frozen at the moment of the last one, then the
-// whole window repainted again and again: what one frame costs with that many items alive.
+// whole window repainted again and again: what one frame costs with that many items alive. Then
+// the layer alone, and each family alone (its effects only, played the same way).
 Q_NEVER_INLINE void measureFrames(MainWindow *window, int clicks)
 {
     auto *layer = window->findChild<EffectLayer *>("effectLayer");
-    const EffectManager *manager = window->findChild<EffectManager *>();
+    auto *manager = window->findChild<EffectManager *>();
     if (!layer || !manager)
         return;
     qint64 now = 0;
     layer->setClock([&now] { return now; });
     const QPoint centre = window->mapToGlobal(window->rect().center());
-    for (int click = 0; click < clicks; ++click) {
-        now = click * 1000 / 15;
-        for (int id = 1; id <= EffectManager::effectCount(); ++id)
-            const_cast<EffectManager *>(manager)->playEffect(id, centre);
-        layer->advance();
-    }
+    QList<int> all;
+    for (int id = 1; id <= EffectManager::effectCount(); ++id)
+        all << id;
+    playFrozen(layer, manager, centre, &now, clicks, all);
     idle(400); // the shakes settle
     std::vector<double> whole;
-    std::vector<double> layerOnly;
     QImage image(window->size(), QImage::Format_ARGB32_Premultiplied);
     for (int i = 0; i < 60; ++i) {
-        whole.push_back(timed([&] { window->repaint(); }));
-        layerOnly.push_back(timed([&] {
-            image.fill(Qt::transparent);
-            layer->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        // advance() on the frozen clock marks every item as changed: the frame draws them all.
+        whole.push_back(timed([&] {
+            layer->advance();
+            window->repaint();
         }));
     }
-    std::printf("%d clicks alive: %d items; whole window repaint median %.2f ms, max %.2f ms; "
-                "the layer alone median %.2f ms (%.2f us an item)\n",
-                clicks, layer->itemCount(), bench::median(whole), bench::maximum(whole),
-                bench::median(layerOnly), 1000 * bench::median(layerOnly) / layer->itemCount());
+    const int items = layer->itemCount();
+    std::printf("%d clicks alive: %d items; whole window repaint median %.2f ms, max %.2f ms\n",
+                clicks, items, bench::median(whole), bench::maximum(whole));
+#ifdef TAPTEMPEST_EFFECTLAYER_BANDS
+    const QList<int> threadCounts{1, 2};
+    std::printf("  the layer alone, rendered in bands (the layer's default: %d threads on %d "
+                "cores):\n",
+                layer->paintThreads(), QThread::idealThreadCount());
+#else
+    const QList<int> threadCounts{1};
+    std::printf("  the layer alone, painted by the painter on one thread:\n");
+#endif
+    for (int threads : threadCounts) {
+        const FrameCost cost = layerFrames(layer, &image, threads, 60);
+        std::printf("    %d thread(s): median %.2f ms, max %.2f ms (%.2f us an item)\n", threads,
+                    cost.median, cost.max, 1000 * cost.median / std::max(1, items));
+    }
+
+    std::printf("  by family, the same %d clicks of that family's effects only:\n", clicks);
+    const char *const names[] = {"Float", "Fall", "Ring", "Burst", "Streak", "Shake", "BounceText"};
+    for (int family = 0; family <= int(EffectType::BounceText); ++family) {
+        if (family == int(EffectType::Shake))
+            continue;
+        QList<int> ids;
+        for (int id : all)
+            if (EffectManager::effectInfo(id).type == family)
+                ids << id;
+        playFrozen(layer, manager, centre, &now, clicks, ids);
+        std::printf("    %-10s %6d items:", names[family], layer->itemCount());
+        for (int threads : threadCounts) {
+            const FrameCost cost = layerFrames(layer, &image, threads, 30);
+            std::printf(" %d thread(s) median %.2f ms, max %.2f ms;", threads, cost.median,
+                        cost.max);
+        }
+        std::printf("\n");
+    }
+    now += 100000;
+    layer->advance();
     layer->setClock(nullptr);
 }
 

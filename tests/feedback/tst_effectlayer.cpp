@@ -9,7 +9,9 @@
 #include <QPointer>
 #include <QPropertyAnimation>
 #include <QPushButton>
+#include <QRandomGenerator>
 
+#include <array>
 #include <memory>
 
 namespace {
@@ -180,6 +182,7 @@ private slots:
     void coversTheWindowAndStaysOnTop();
     void itemsGoWithTheirWindow();
     void liveItemsAreBounded();
+    void bandsGiveTheSingleThreadImage();
 };
 
 void TestEffectLayer::initTestCase()
@@ -369,6 +372,73 @@ void TestEffectLayer::liveItemsAreBounded()
                          QEasingCurve::OutCubic);
     }
     QCOMPARE(layer->itemCount(), EffectLayer::maxItems);
+}
+
+void TestEffectLayer::bandsGiveTheSingleThreadImage()
+{
+    // Thousands of overlapping items of every family, at every stage of their fade, across the
+    // whole window: rendered in bands on several threads, the frame is the one-thread frame.
+    QMainWindow window;
+    window.resize(800, 600);
+    auto *layer = new EffectLayer(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    qint64 now = 0;
+    layer->setClock([&now] { return now; });
+    QRandomGenerator random(18);
+    const QStringList symbols{"★", "●", "⭐", "✨", "❄", "✿", "$", "◆", "♛", "+1"};
+    const QList<QColor> colours{QColor("#ffd700"), QColor("#ff4081"), QColor("#e040fb"),
+                                QColor("#40c4ff"), QColor("#ffffff"), QColor("#1a1a2e")};
+    const auto point = [&random] {
+        return QPoint(random.bounded(-60, 820), random.bounded(-40, 640));
+    };
+    for (int i = 0; i < 6000; ++i) {
+        now = i / 2;
+        const QColor colour = colours.at(random.bounded(int(colours.size())));
+        const int kind = random.bounded(7);
+        const QPoint at = point();
+        if (kind < 4) {
+            const auto family = std::array{EffectType::Float, EffectType::Fall, EffectType::Burst,
+                                           EffectType::BounceText}[size_t(kind)];
+            layer->addSymbol(family, symbols.at(random.bounded(int(symbols.size()))), colour,
+                             pixelSizeOf(family), family == EffectType::BounceText,
+                             family == EffectType::BounceText ? EffectLayer::Placement::Centre
+                                                              : EffectLayer::Placement::Left,
+                             at, point(), 3000 + random.bounded(3000), QEasingCurve::OutCubic);
+        } else if (kind < 6) {
+            const int size = 20 + 12 * random.bounded(7);
+            const QRect from(at, QSize(size, size));
+            layer->addRing(colour, size / 2, from, from.adjusted(-30, -30, 30, 30),
+                           3000 + random.bounded(3000));
+        } else {
+            layer->addStreak(colour, QRect(at, QSize(80 + random.bounded(100), 3)), 5000);
+        }
+    }
+    now = 3100;
+    layer->advance();
+    QVERIFY(layer->itemCount() > 5000);
+
+    const QImage single = layer->renderFrame(1);
+    int inked = 0;
+    for (int y = 0; y < single.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(single.constScanLine(y));
+        for (int x = 0; x < single.width(); ++x)
+            inked += qAlpha(line[x]) ? 1 : 0;
+    }
+    QVERIFY2(inked > single.width() * single.height() / 4, qPrintable(QString::number(inked)));
+    for (int threads : {2, 3, 4, 8}) {
+        const QImage banded = layer->renderFrame(threads);
+        QVERIFY2(banded == single, qPrintable(QString("%1 threads").arg(threads)));
+    }
+    // Each family on its own, too.
+    for (int family = 0; family <= int(EffectType::BounceText); ++family)
+        QVERIFY(layer->renderFrame(1, family) == layer->renderFrame(4, family));
+    // And what the window shows is that frame over the window.
+    layer->setPaintThreads(4);
+    const QImage shown = window.grab().toImage();
+    layer->setPaintThreads(1);
+    layer->advance(); // the same time: everything is drawn again
+    QCOMPARE(window.grab().toImage(), shown);
 }
 
 TAPTEMPEST_TEST_MAIN(TestEffectLayer)
