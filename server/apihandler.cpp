@@ -256,6 +256,9 @@ ApiResponse ApiHandler::answer(const ApiRequest &request, Login *login)
             return failure(400, fieldError.message);
         if (syncId->isEmpty() || syncId->size() > 64)
             return failure(400, QStringLiteral("参数 sync_id 必须是 1 到 64 个字符"));
+        // PostgreSQL text cannot hold NUL: refuse it on every store rather than fail on one.
+        if (syncId->contains(QChar(u'\0')))
+            return failure(400, QStringLiteral("参数 sync_id 不能包含空字符"));
         return fromResult(m_service.click(userId, *count, *syncId, *syncTotal));
     }
     case Action::Exchange:

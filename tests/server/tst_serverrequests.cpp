@@ -235,6 +235,9 @@ private slots:
         QTest::newRow("sync id empty")
             << QByteArray("POST") << click
             << QByteArray(R"({"count": 5, "sync_id": "", "sync_total": 5, "token": "$T"})");
+        QTest::newRow("sync id with NUL")
+            << QByteArray("POST") << click
+            << QByteArray(R"({"count": 5, "sync_id": "a\u0000b", "sync_total": 5, "token": "$T"})");
         QTest::newRow("exchange amount null")
             << QByteArray("POST") << QByteArray("/api/index.php?action=exchange")
             << QByteArray(R"({"clicks_to_exchange": null, "token": "$T"})");
