@@ -14,11 +14,9 @@ public:
     // Everything after the application object exists; returns once the last click batch ended.
     static int exec(QApplication &app);
 
-    // Identity, quit policy, widget style, icon and TLS default, in that order. Must run before
-    // any settings store is opened.
+    // Identity, quit policy, widget style, icon, TLS default and the interface language, in that
+    // order. Must run before any other settings store is opened.
     static void prepare(QApplication &app);
-    // Qt's own Simplified Chinese texts (standard buttons, colour dialog); once per application.
-    static void installQtTranslation(QApplication &app);
 
     // What a request to stop the program does: open dialogs are cancelled and the main window
     // is closed, as if the player had done it.
