@@ -39,3 +39,10 @@ QStringList unnamedControls(QWidget *window);
 QStringList cutTexts(QWidget *window);
 
 } // namespace uicheck
+
+// Fails the test with the list when it is not empty.
+#define UI_CHECK_EMPTY(list)                                                                       \
+    do {                                                                                           \
+        const QStringList found_ = (list);                                                         \
+        QVERIFY2(found_.isEmpty(), qPrintable(found_.join(QLatin1Char('\n'))));                    \
+    } while (false)
