@@ -21,12 +21,17 @@
 
 namespace {
 
+// Readable at 3:1 on the dialog and group backgrounds of both themes, for marks that must show
+// whichever theme is on.
+constexpr char kFocusRing[] = "#0086b3";
+
 // An invalid colour names itself "#000000", so a stored text that is no colour shows black.
+// Inline sheets win over the theme's focus rule, so the swatch draws its own.
 QString swatchStyle(const QColor &color)
 {
     return QStringLiteral("QPushButton { background-color: %1; border: 1px solid #30363d; "
-                          "border-radius: 4px; }")
-        .arg(color.name());
+                          "border-radius: 4px; }QPushButton:focus { border: 3px solid %2; }")
+        .arg(color.name(), QLatin1String(kFocusRing));
 }
 
 QSpinBox *makeSpin(QWidget *parent, const char *name, int minimum, int maximum, int value)
@@ -149,11 +154,15 @@ void SettingsDialog::setupUi()
     effectsScrollArea = new QScrollArea(effectsGroup);
     effectsScrollArea->setObjectName(QStringLiteral("effectsScrollArea"));
     effectsScrollArea->setWidgetResizable(true);
-    effectsScrollArea->setStyleSheet(QStringLiteral(
-        "QScrollArea { border: 1px solid #30363d; border-radius: 4px; background: transparent; }"
-        "QScrollBar:vertical { width: 8px; }"
-        "QScrollBar::handle:vertical { background: #30363d; border-radius: 4px; min-height: 20px; "
-        "}"));
+    // The handle's grey stands out from both themes' backgrounds (3:1 and more).
+    effectsScrollArea->setStyleSheet(
+        QStringLiteral("QScrollArea { border: 1px solid #30363d; border-radius: 4px; background: "
+                       "transparent; }"
+                       "QScrollArea:focus { border: 2px solid %1; }"
+                       "QScrollBar:vertical { width: 8px; }"
+                       "QScrollBar::handle:vertical { background: #8b949e; border-radius: 4px; "
+                       "min-height: 20px; }")
+            .arg(QLatin1String(kFocusRing)));
     effectsContainer = new QWidget;
     effectsContainer->setObjectName(QStringLiteral("effectsContainer"));
     effectsGrid = new QGridLayout(effectsContainer);

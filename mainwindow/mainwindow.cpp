@@ -51,18 +51,19 @@ int inputLimit(qint64 available)
 QLabel *addCaption(QGridLayout *grid, const QString &text, int row, int column)
 {
     auto *label = new QLabel(text);
-    label->setStyleSheet("font-weight: bold; color: #8b949e;");
+    // Colour and weight come from the theme's sheet, readable on either background.
+    label->setObjectName("captionLabel");
     grid->addWidget(label, row, column);
     return label;
 }
 
-QLabel *addValue(QGridLayout *grid, const QString &text, const QString &objectName,
-                 const QString &color, int row, int column)
+QLabel *addValue(QGridLayout *grid, const QString &text, const QString &objectName, int row,
+                 int column)
 {
     auto *label = new QLabel(text);
     label->setObjectName(objectName);
-    label->setStyleSheet(
-        QStringLiteral("font-size: 15px; font-weight: bold; color: %1;").arg(color));
+    // The colour is the theme's: an inline one would win over the light sheet's readable shade.
+    label->setStyleSheet(QStringLiteral("font-size: 15px; font-weight: bold;"));
     grid->addWidget(label, row, column);
     return label;
 }
@@ -120,15 +121,15 @@ void MainWindow::setupUi()
     grid->setSpacing(16);
     grid->setContentsMargins(16, 12, 16, 12);
     addCaption(grid, tr("用户:"), 0, 0);
-    usernameLabel = addValue(grid, QString(), "usernameLabel", "#00b4d8", 0, 1);
+    usernameLabel = addValue(grid, QString(), "usernameLabel", 0, 1);
     showUsername(authManager->username());
     addCaption(grid, tr("总点击:"), 0, 2)
         ->setToolTip(tr("可以兑换金币或存入银行的点击数；已花掉的点击不再计入"));
-    clicksLabel = addValue(grid, "0", "clicksLabel", "#ff8f00", 0, 3);
+    clicksLabel = addValue(grid, "0", "clicksLabel", 0, 3);
     addCaption(grid, tr("金币:"), 1, 0);
-    goldLabel = addValue(grid, "0", "goldLabel", "#ffd700", 1, 1);
+    goldLabel = addValue(grid, "0", "goldLabel", 1, 1);
     addCaption(grid, tr("银行余额:"), 1, 2);
-    bankLabel = addValue(grid, tr("0 元"), "bankLabel", "#00b4d8", 1, 3);
+    bankLabel = addValue(grid, tr("0 元"), "bankLabel", 1, 3);
     AnnouncedFigure::show(clicksLabel, tr("总点击:"), clicksLabel->text());
     AnnouncedFigure::show(goldLabel, tr("金币:"), goldLabel->text());
     AnnouncedFigure::show(bankLabel, tr("银行余额:"), bankLabel->text());

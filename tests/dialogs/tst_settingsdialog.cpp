@@ -89,7 +89,7 @@ QList<int> storedEffectsOn()
 QString swatch(const QString &colour)
 {
     return QStringLiteral("QPushButton { background-color: %1; border: 1px solid #30363d; "
-                          "border-radius: 4px; }")
+                          "border-radius: 4px; }QPushButton:focus { border: 3px solid #0086b3; }")
         .arg(colour);
 }
 
