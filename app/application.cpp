@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "app/interfacelanguage.h"
 #include "common/signalwatcher.h"
 #include "dialogs/logindialog.h"
 #include "mainwindow/mainwindow.h"
@@ -10,18 +11,10 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QLoggingCategory>
 #include <QStyleFactory>
 #include <QThread>
-#include <QTranslator>
 
 #include <memory>
-
-namespace {
-Q_LOGGING_CATEGORY(lcApplication, "taptempest.app")
-}
 
 int Application::run(int &argc, char **argv)
 {
@@ -96,7 +89,7 @@ void prepareSteps(QApplication &app, bool tlsInBackground)
         Application::finishTlsSetup();
         ApiClient::configureSsl();
     }
-    Application::installQtTranslation(app);
+    InterfaceLanguage::install(app, InterfaceLanguage::chosen());
 }
 
 } // namespace
@@ -117,27 +110,6 @@ void Application::finishTlsSetup()
         return;
     tlsSetup->wait();
     tlsSetup.reset();
-}
-
-void Application::installQtTranslation(QApplication &app)
-{
-    // The game speaks Chinese whatever the desktop's language, and so must Qt's own buttons
-    // and dialogs ("确定" rather than "OK").
-    static const char name[] = "taptempestQtTranslation";
-    if (app.findChild<QTranslator *>(name, Qt::FindDirectChildrenOnly))
-        return;
-    auto *translator = new QTranslator(&app);
-    translator->setObjectName(name);
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), "qt", "_", folder)) {
-        qCWarning(lcApplication,
-                  "Qt's Chinese translation is missing from %s; Qt's own "
-                  "texts stay in English",
-                  qPrintable(folder));
-        delete translator;
-        return;
-    }
-    QCoreApplication::installTranslator(translator);
 }
 
 void Application::runSessionLoop(AuthManager *authManager, ApiClient *apiClient, QApplication *app)

@@ -14,8 +14,8 @@ public:
     // Everything after the application object exists; returns once the last click batch ended.
     static int exec(QApplication &app);
 
-    // Identity, quit policy, widget style, icon and TLS default, in that order. Must run before
-    // any settings store is opened.
+    // Identity, quit policy, widget style, icon, TLS default and the interface language, in that
+    // order. Must run before any other settings store is opened.
     static void prepare(QApplication &app);
     // The same, but the TLS default is set up on a second thread (loading the TLS backend is the
     // costliest step of start-up) while the first window is built; finishTlsSetup() waits for it
@@ -23,8 +23,6 @@ public:
     // event loop or a dialog.
     static void prepareWithTlsInBackground(QApplication &app);
     static void finishTlsSetup();
-    // Qt's own Simplified Chinese texts (standard buttons, colour dialog); once per application.
-    static void installQtTranslation(QApplication &app);
 
     // What a request to stop the program does: open dialogs are cancelled and the main window
     // is closed, as if the player had done it.

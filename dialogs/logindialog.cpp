@@ -17,7 +17,7 @@
 LoginDialog::LoginDialog(AuthManager *authManager, ApiClient *apiClient, QWidget *parent)
     : QDialog(parent), authManager(authManager), apiClient(apiClient)
 {
-    setWindowTitle("TapTempest - 登录");
+    setWindowTitle(tr("TapTempest - 登录"));
     setFixedSize(380, 320);
     setupUi();
     connect(apiClient, &ApiClient::networkError, this, &LoginDialog::onNetworkError);
@@ -29,12 +29,12 @@ void LoginDialog::setupUi()
     layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(14);
 
-    auto *welcome = new QLabel("欢迎使用 TapTempest", this);
+    auto *welcome = new QLabel(tr("欢迎使用 TapTempest"), this);
     welcome->setStyleSheet("font-size: 20px; font-weight: bold; color: #00b4d8;");
     welcome->setAlignment(Qt::AlignCenter);
     layout->addWidget(welcome);
 
-    auto *hint = new QLabel("请使用 CoinVale 账号登录", this);
+    auto *hint = new QLabel(tr("请使用 CoinVale 账号登录"), this);
     hint->setStyleSheet("font-size: 13px; color: #8b949e;");
     hint->setAlignment(Qt::AlignCenter);
     layout->addWidget(hint);
@@ -48,16 +48,18 @@ void LoginDialog::setupUi()
 
     usernameEdit = new QLineEdit(group);
     usernameEdit->setObjectName("usernameEdit");
-    usernameEdit->setPlaceholderText("请输入用户名");
+    usernameEdit->setPlaceholderText(tr("请输入用户名"));
     usernameEdit->setMinimumHeight(30);
-    form->addRow("用户名:", usernameEdit);
+    usernameEdit->setAccessibleName(tr("用户名"));
+    form->addRow(tr("用户名:"), usernameEdit);
 
     passwordEdit = new QLineEdit(group);
     passwordEdit->setObjectName("passwordEdit");
-    passwordEdit->setPlaceholderText("请输入密码");
+    passwordEdit->setPlaceholderText(tr("请输入密码"));
     passwordEdit->setEchoMode(QLineEdit::Password);
     passwordEdit->setMinimumHeight(30);
-    form->addRow("密码:", passwordEdit);
+    passwordEdit->setAccessibleName(tr("密码"));
+    form->addRow(tr("密码:"), passwordEdit);
     layout->addWidget(group);
 
     errorLabel = new QLabel(this);
@@ -70,12 +72,12 @@ void LoginDialog::setupUi()
 
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(12);
-    auto *cancelButton = new QPushButton("取消", this);
+    auto *cancelButton = new QPushButton(tr("取消"), this);
     cancelButton->setObjectName("secondaryButton");
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancelButton);
 
-    loginButton = new QPushButton("登录", this);
+    loginButton = new QPushButton(tr("登录"), this);
     loginButton->setObjectName("primaryButton");
     // Otherwise the dialog makes "取消" the default and Return anywhere would cancel.
     loginButton->setDefault(true);
@@ -92,14 +94,14 @@ void LoginDialog::onLoginClicked()
     const QString username = usernameEdit->text().trimmed();
     const QString password = passwordEdit->text();
     if (username.isEmpty() || password.isEmpty()) {
-        errorLabel->setText("用户名和密码不能为空");
+        errorLabel->setText(tr("用户名和密码不能为空"));
         errorLabel->show();
         return;
     }
 
     errorLabel->hide();
     loginButton->setEnabled(false);
-    loginButton->setText("登录中...");
+    loginButton->setText(tr("登录中..."));
     QPointer<LoginDialog> self(this);
     apiClient->login(username, password,
                      [self](bool success, const QJsonObject &data, const QString &error) {
@@ -111,7 +113,7 @@ void LoginDialog::onLoginClicked()
 void LoginDialog::onLoginSuccess(bool success, const QJsonObject &data, const QString &error)
 {
     loginButton->setEnabled(true);
-    loginButton->setText("登录");
+    loginButton->setText(tr("登录"));
     if (success) {
         authManager->handleLoginResponse(data);
         accept();
@@ -119,15 +121,15 @@ void LoginDialog::onLoginSuccess(bool success, const QJsonObject &data, const QS
     }
     // The server's text may quote the name it was sent.
     const QString shown = DisplayText::clean(error);
-    errorLabel->setText(shown.isEmpty() ? QStringLiteral("登录失败，请检查用户名和密码") : shown);
+    errorLabel->setText(shown.isEmpty() ? tr("登录失败，请检查用户名和密码") : shown);
     errorLabel->show();
 }
 
 void LoginDialog::onNetworkError(const QString &errorMessage)
 {
     loginButton->setEnabled(true);
-    loginButton->setText("登录");
-    errorLabel->setText("网络错误: " + DisplayText::clean(errorMessage));
+    loginButton->setText(tr("登录"));
+    errorLabel->setText(tr("网络错误: %1").arg(DisplayText::clean(errorMessage)));
     errorLabel->show();
 }
 

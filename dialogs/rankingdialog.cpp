@@ -30,7 +30,7 @@ constexpr int kNameWidth = 260;
 
 RankingDialog::RankingDialog(ApiClient *api, QWidget *parent) : QDialog(parent), apiClient(api)
 {
-    setWindowTitle(QStringLiteral("点击排行榜"));
+    setWindowTitle(tr("点击排行榜"));
     setMinimumSize(420, 520);
     setupUi();
     loadRanking(100);
@@ -44,20 +44,23 @@ void RankingDialog::setupUi()
     layout->setSpacing(12);
 
     auto *header = new QHBoxLayout;
-    auto *title = new QLabel(QStringLiteral("点击排行榜"), this);
+    auto *title = new QLabel(tr("点击排行榜"), this);
     title->setObjectName(QStringLiteral("titleLabel"));
     // The colours of the title and status come from the theme's sheet.
     title->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold;"));
     header->addWidget(title);
     header->addStretch();
-    header->addWidget(new QLabel(QStringLiteral("显示数量:"), this));
+    auto *limitLabel = new QLabel(tr("显示数量:"), this);
+    header->addWidget(limitLabel);
     limitCombo = new QComboBox(this);
     limitCombo->setObjectName(QStringLiteral("limitCombo"));
+    limitCombo->setAccessibleName(tr("显示数量"));
+    limitLabel->setBuddy(limitCombo);
     limitCombo->addItems(
         {QStringLiteral("10"), QStringLiteral("50"), QStringLiteral("100"), QStringLiteral("200")});
     limitCombo->setCurrentText(QStringLiteral("100"));
     header->addWidget(limitCombo);
-    refreshButton = new QPushButton(QStringLiteral("刷新"), this);
+    refreshButton = new QPushButton(tr("刷新"), this);
     refreshButton->setObjectName(QStringLiteral("primaryButton"));
     connect(refreshButton, &QPushButton::clicked, this, &RankingDialog::onRefreshClicked);
     header->addWidget(refreshButton);
@@ -65,11 +68,11 @@ void RankingDialog::setupUi()
 
     rankingTable = new QTableWidget(0, 3, this);
     rankingTable->setObjectName(QStringLiteral("rankingTable"));
-    rankingTable->setHorizontalHeaderLabels(
-        {QStringLiteral("排名"), QStringLiteral("用户名"), QStringLiteral("总点击数")});
+    rankingTable->setAccessibleName(tr("点击排行榜"));
+    rankingTable->setHorizontalHeaderLabels({tr("排名"), tr("用户名"), tr("总点击数")});
     // Not the main window's 总点击, which is what is left to spend.
     rankingTable->horizontalHeaderItem(2)->setToolTip(
-        QStringLiteral("玩家累计点击的总数，兑换或存入银行的点击也算在内"));
+        tr("玩家累计点击的总数，兑换或存入银行的点击也算在内"));
     QHeaderView *horizontal = rankingTable->horizontalHeader();
     horizontal->setStretchLastSection(true);
     horizontal->setSectionResizeMode(0, QHeaderView::ResizeToContents);
@@ -91,7 +94,7 @@ void RankingDialog::setupUi()
     statusLabel->setTextFormat(Qt::PlainText);
     layout->addWidget(statusLabel);
 
-    auto *closeButton = new QPushButton(QStringLiteral("关闭"), this);
+    auto *closeButton = new QPushButton(tr("关闭"), this);
     closeButton->setObjectName(QStringLiteral("secondaryButton"));
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
     layout->addWidget(closeButton);
@@ -106,7 +109,7 @@ void RankingDialog::onRefreshClicked()
 
 void RankingDialog::loadRanking(int limit)
 {
-    statusLabel->setText(QStringLiteral("加载排行榜中..."));
+    statusLabel->setText(tr("加载排行榜中..."));
     refreshButton->setEnabled(false);
     requestedLimit = limit;
     QPointer<RankingDialog> self(this);
@@ -125,14 +128,14 @@ void RankingDialog::onFetchRankingDone(bool success, const QJsonArray &rankings,
                                        const QString &error)
 {
     if (!success) {
-        statusLabel->setText(QStringLiteral("加载失败: ") + error);
+        statusLabel->setText(tr("加载失败: %1").arg(error));
         return;
     }
     // The rows asked for and no more, whatever the server sent.
     const int rows =
         int(qMin<qsizetype>(rankings.size(), requestedLimit > 0 ? requestedLimit : kMostRows));
     populateTable(rankings, rows);
-    statusLabel->setText(QStringLiteral("显示 %1 条记录").arg(rows));
+    statusLabel->setText(tr("显示 %1 条记录").arg(rows));
 }
 
 void RankingDialog::populateTable(const QJsonArray &rankings, int rows)
@@ -162,10 +165,18 @@ void RankingDialog::populateTable(const QJsonArray &rankings, int rows)
         auto *clicksItem = new QTableWidgetItem(QString::number(totalClicks));
         clicksItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         rankingTable->setItem(row, 2, clicksItem);
+
+        // A screen reader reads one cell at a time; each tells the whole row.
+        const QString rowText = tr("第 %1 名: %2, %3 次点击")
+                                    .arg(row + 1)
+                                    .arg(DisplayText::clean(username))
+                                    .arg(totalClicks);
+        for (QTableWidgetItem *item : {rankItem, nameItem, clicksItem})
+            item->setData(Qt::AccessibleDescriptionRole, rowText);
     }
 }
 
 void RankingDialog::onNetworkError(const QString &errorMessage)
 {
-    statusLabel->setText(QStringLiteral("网络错误: ") + errorMessage);
+    statusLabel->setText(tr("网络错误: %1").arg(errorMessage));
 }

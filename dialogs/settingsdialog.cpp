@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,12 +21,17 @@
 
 namespace {
 
+// Readable at 3:1 on the dialog and group backgrounds of both themes, for marks that must show
+// whichever theme is on.
+constexpr char kFocusRing[] = "#0086b3";
+
 // An invalid colour names itself "#000000", so a stored text that is no colour shows black.
+// Inline sheets win over the theme's focus rule, so the swatch draws its own.
 QString swatchStyle(const QColor &color)
 {
     return QStringLiteral("QPushButton { background-color: %1; border: 1px solid #30363d; "
-                          "border-radius: 4px; }")
-        .arg(color.name());
+                          "border-radius: 4px; }QPushButton:focus { border: 3px solid %2; }")
+        .arg(color.name(), QLatin1String(kFocusRing));
 }
 
 QSpinBox *makeSpin(QWidget *parent, const char *name, int minimum, int maximum, int value)
@@ -48,7 +54,7 @@ QPushButton *makeSwatch(QWidget *parent, const char *name)
 
 QString effectText(int id)
 {
-    return QStringLiteral("%1 (%2 金币)")
+    return SettingsDialog::tr("%1 (%2 金币)")
         .arg(EffectManager::effectName(id), QString::number(EffectManager::effectPrice(id)));
 }
 
@@ -58,7 +64,7 @@ SettingsDialog::SettingsDialog(AuthManager *authManager, EffectManager *effectMa
                                QWidget *parent)
     : QDialog(parent), authManager(authManager), effectManager(effectManager)
 {
-    setWindowTitle(QStringLiteral("设置"));
+    setWindowTitle(tr("设置"));
     setMinimumSize(520, 680);
     resize(520, 750);
     setupUi();
@@ -74,22 +80,38 @@ void SettingsDialog::setupUi()
     layout->setSpacing(10);
 
     // Theme.
-    auto *themeGroup = new QGroupBox(QStringLiteral("主题设置"), this);
+    auto *themeGroup = new QGroupBox(tr("主题设置"), this);
     auto *themeLayout = new QVBoxLayout(themeGroup);
-    darkThemeCheck = new QCheckBox(QStringLiteral("深色主题"), themeGroup);
+    darkThemeCheck = new QCheckBox(tr("深色主题"), themeGroup);
     darkThemeCheck->setObjectName(QStringLiteral("darkThemeCheck"));
     darkThemeCheck->setChecked(SettingsKeys::defaultThemeDark);
     themeLayout->addWidget(darkThemeCheck);
     auto *accentRow = new QHBoxLayout;
-    accentRow->addWidget(new QLabel(QStringLiteral("强调色:"), themeGroup));
+    accentRow->addWidget(new QLabel(tr("强调色:"), themeGroup));
     accentColorButton = makeSwatch(themeGroup, "accentColorButton");
     accentRow->addWidget(accentColorButton);
     accentRow->addStretch();
     themeLayout->addLayout(accentRow);
+    auto *languageRow = new QHBoxLayout;
+    auto *languageLabel = new QLabel(tr("界面语言:"), themeGroup);
+    languageRow->addWidget(languageLabel);
+    languageCombo = new QComboBox(themeGroup);
+    languageCombo->setObjectName(QStringLiteral("languageCombo"));
+    // Each language under its own name, so that a player who cannot read the current one finds it.
+    languageCombo->addItem(QStringLiteral("简体中文"),
+                           QLatin1String(SettingsKeys::languageChinese));
+    languageCombo->addItem(QStringLiteral("English"), QLatin1String(SettingsKeys::languageEnglish));
+    languageLabel->setBuddy(languageCombo);
+    languageRow->addWidget(languageCombo);
+    auto *languageNote = new QLabel(tr("重启后生效"), themeGroup);
+    languageNote->setObjectName(QStringLiteral("languageNote"));
+    languageNote->setWordWrap(true);
+    languageRow->addWidget(languageNote, 1);
+    themeLayout->addLayout(languageRow);
     layout->addWidget(themeGroup);
 
     // Button.
-    auto *buttonGroup = new QGroupBox(QStringLiteral("按钮设置"), this);
+    auto *buttonGroup = new QGroupBox(tr("按钮设置"), this);
     auto *buttonGrid = new QGridLayout(buttonGroup);
     buttonGrid->setHorizontalSpacing(12);
     buttonGrid->setVerticalSpacing(10);
@@ -102,41 +124,45 @@ void SettingsDialog::setupUi()
     buttonColorButton = makeSwatch(buttonGroup, "buttonColorButton");
     borderColorButton = makeSwatch(buttonGroup, "borderColorButton");
     const QList<QPair<QString, QWidget *>> rows = {
-        {QStringLiteral("按钮宽度:"), widthSpin},
-        {QStringLiteral("按钮高度:"), heightSpin},
-        {QStringLiteral("圆角半径:"), radiusSpin},
-        {QStringLiteral("按钮颜色:"), buttonColorButton},
-        {QStringLiteral("边框宽度:"), borderWidthSpin},
-        {QStringLiteral("边框颜色:"), borderColorButton}};
+        {tr("按钮宽度:"), widthSpin},       {tr("按钮高度:"), heightSpin},
+        {tr("圆角半径:"), radiusSpin},      {tr("按钮颜色:"), buttonColorButton},
+        {tr("边框宽度:"), borderWidthSpin}, {tr("边框颜色:"), borderColorButton}};
     for (int row = 0; row < rows.size(); ++row) {
-        buttonGrid->addWidget(new QLabel(rows[row].first, buttonGroup), row, 0);
+        auto *label = new QLabel(rows[row].first, buttonGroup);
+        // The label names its control for screen readers.
+        label->setBuddy(rows[row].second);
+        buttonGrid->addWidget(label, row, 0);
         buttonGrid->addWidget(rows[row].second, row, 1);
     }
     layout->addWidget(buttonGroup);
 
     // Effects.
-    auto *effectsGroup = new QGroupBox(QStringLiteral("特效设置"), this);
+    auto *effectsGroup = new QGroupBox(tr("特效设置"), this);
     auto *effectsLayout = new QVBoxLayout(effectsGroup);
     auto *switchRow = new QHBoxLayout;
-    effectsEnabledCheck = new QCheckBox(QStringLiteral("启用视觉特效"), effectsGroup);
+    effectsEnabledCheck = new QCheckBox(tr("启用视觉特效"), effectsGroup);
     effectsEnabledCheck->setObjectName(QStringLiteral("effectsEnabledCheck"));
     effectsEnabledCheck->setChecked(SettingsKeys::defaultEffectsEnabled);
-    soundEnabledCheck = new QCheckBox(QStringLiteral("启用音效"), effectsGroup);
+    soundEnabledCheck = new QCheckBox(tr("启用音效"), effectsGroup);
     soundEnabledCheck->setObjectName(QStringLiteral("soundEnabledCheck"));
     soundEnabledCheck->setChecked(SettingsKeys::defaultSoundEnabled);
     switchRow->addWidget(effectsEnabledCheck);
     switchRow->addWidget(soundEnabledCheck);
     switchRow->addStretch();
     effectsLayout->addLayout(switchRow);
-    effectsLayout->addWidget(new QLabel(QStringLiteral("勾选启用已购买的特效:"), effectsGroup));
+    effectsLayout->addWidget(new QLabel(tr("勾选启用已购买的特效:"), effectsGroup));
     effectsScrollArea = new QScrollArea(effectsGroup);
     effectsScrollArea->setObjectName(QStringLiteral("effectsScrollArea"));
     effectsScrollArea->setWidgetResizable(true);
-    effectsScrollArea->setStyleSheet(QStringLiteral(
-        "QScrollArea { border: 1px solid #30363d; border-radius: 4px; background: transparent; }"
-        "QScrollBar:vertical { width: 8px; }"
-        "QScrollBar::handle:vertical { background: #30363d; border-radius: 4px; min-height: 20px; "
-        "}"));
+    // The handle's grey stands out from both themes' backgrounds (3:1 and more).
+    effectsScrollArea->setStyleSheet(
+        QStringLiteral("QScrollArea { border: 1px solid #30363d; border-radius: 4px; background: "
+                       "transparent; }"
+                       "QScrollArea:focus { border: 2px solid %1; }"
+                       "QScrollBar:vertical { width: 8px; }"
+                       "QScrollBar::handle:vertical { background: #8b949e; border-radius: 4px; "
+                       "min-height: 20px; }")
+            .arg(QLatin1String(kFocusRing)));
     effectsContainer = new QWidget;
     effectsContainer->setObjectName(QStringLiteral("effectsContainer"));
     effectsGrid = new QGridLayout(effectsContainer);
@@ -155,13 +181,13 @@ void SettingsDialog::setupUi()
 
     // Buttons.
     auto *buttonRow = new QHBoxLayout;
-    auto *resetButton = new QPushButton(QStringLiteral("重置默认"), this);
+    auto *resetButton = new QPushButton(tr("重置默认"), this);
     resetButton->setObjectName(QStringLiteral("secondaryButton"));
     connect(resetButton, &QPushButton::clicked, this, &SettingsDialog::onResetClicked);
-    auto *cancelButton = new QPushButton(QStringLiteral("取消"), this);
+    auto *cancelButton = new QPushButton(tr("取消"), this);
     cancelButton->setObjectName(QStringLiteral("secondaryButton"));
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    auto *applyButton = new QPushButton(QStringLiteral("应用"), this);
+    auto *applyButton = new QPushButton(tr("应用"), this);
     applyButton->setObjectName(QStringLiteral("primaryButton"));
     connect(applyButton, &QPushButton::clicked, this, &SettingsDialog::onApplyClicked);
     buttonRow->addWidget(resetButton);
@@ -175,6 +201,11 @@ void SettingsDialog::setupUi()
     accentColorButton->setStyleSheet(swatchStyle(accentColor));
     buttonColorButton->setStyleSheet(swatchStyle(buttonColor));
     borderColorButton->setStyleSheet(swatchStyle(borderColor));
+    accentColorButton->setAccessibleName(tr("强调色"));
+    buttonColorButton->setAccessibleName(tr("按钮颜色"));
+    borderColorButton->setAccessibleName(tr("边框颜色"));
+    for (QPushButton *swatch : {accentColorButton, buttonColorButton, borderColorButton})
+        swatch->setAccessibleDescription(tr("显示当前颜色，按下可选择其他颜色"));
     connect(accentColorButton, &QPushButton::clicked, this, &SettingsDialog::onChooseAccentColor);
     connect(buttonColorButton, &QPushButton::clicked, this, &SettingsDialog::onChooseButtonColor);
     connect(borderColorButton, &QPushButton::clicked, this, &SettingsDialog::onChooseBorderColor);
@@ -189,6 +220,7 @@ void SettingsDialog::populateEffects()
         box->setObjectName(QStringLiteral("effectCheck_%1").arg(id));
         box->setChecked(effectManager->isEffectEnabled(id));
         box->setEnabled(true);
+        box->setAccessibleDescription(tr("开关立即生效，不需要按应用"));
         // Connected after the initial state so that building the list writes nothing.
         connect(box, &QCheckBox::toggled, this,
                 [this, id](bool checked) { effectManager->setEffectEnabled(id, checked); });
@@ -235,6 +267,8 @@ void SettingsDialog::loadSettings()
     showButtonLook(AppSettings::buttonLook());
     effectsEnabledCheck->setChecked(AppSettings::effectsEnabled());
     soundEnabledCheck->setChecked(AppSettings::soundEnabled());
+    // An unknown stored value starts the game in Chinese, so that is what is shown.
+    languageCombo->setCurrentIndex(qMax(0, languageCombo->findData(AppSettings::language())));
 }
 
 void SettingsDialog::showButtonLook(const ButtonLook &look)
@@ -258,6 +292,7 @@ void SettingsDialog::saveSettings()
                                           radiusSpin->value(), borderWidthSpin->value(),
                                           buttonColor.name(), borderColor.name()});
     AppSettings::setEffectsEnabled(effectsEnabledCheck->isChecked());
+    AppSettings::setLanguage(languageCombo->currentData().toString());
     AppSettings::setSoundEnabled(soundEnabledCheck->isChecked());
 }
 
@@ -272,17 +307,17 @@ void SettingsDialog::chooseColor(QColor &color, QPushButton *swatch, const QStri
 
 void SettingsDialog::onChooseAccentColor()
 {
-    chooseColor(accentColor, accentColorButton, QStringLiteral("选择强调色"));
+    chooseColor(accentColor, accentColorButton, tr("选择强调色"));
 }
 
 void SettingsDialog::onChooseButtonColor()
 {
-    chooseColor(buttonColor, buttonColorButton, QStringLiteral("选择按钮颜色"));
+    chooseColor(buttonColor, buttonColorButton, tr("选择按钮颜色"));
 }
 
 void SettingsDialog::onChooseBorderColor()
 {
-    chooseColor(borderColor, borderColorButton, QStringLiteral("选择边框颜色"));
+    chooseColor(borderColor, borderColorButton, tr("选择边框颜色"));
 }
 
 void SettingsDialog::onApplyClicked()

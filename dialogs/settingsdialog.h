@@ -9,6 +9,7 @@ struct ButtonLook;
 class AuthManager;
 class EffectManager;
 class QCheckBox;
+class QComboBox;
 class QGridLayout;
 class QPushButton;
 class QScrollArea;
@@ -64,6 +65,7 @@ private:
     QColor borderColor;
     QCheckBox *effectsEnabledCheck = nullptr;
     QCheckBox *soundEnabledCheck = nullptr;
+    QComboBox *languageCombo = nullptr;
     QScrollArea *effectsScrollArea = nullptr;
     QWidget *effectsContainer = nullptr;
     QGridLayout *effectsGrid = nullptr;

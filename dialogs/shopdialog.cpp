@@ -1,5 +1,6 @@
 #include "shopdialog.h"
 
+#include "announcedfigure.h"
 #include "itemcolourdelegate.h"
 
 #include "net/apiclient.h"
@@ -21,7 +22,7 @@
 ShopDialog::ShopDialog(AuthManager *auth, ApiClient *api, QWidget *parent)
     : QDialog(parent), authManager(auth), apiClient(api)
 {
-    setWindowTitle(QStringLiteral("特效商店"));
+    setWindowTitle(tr("特效商店"));
     setMinimumSize(420, 480);
     setupUi();
     loadEffects();
@@ -35,7 +36,7 @@ void ShopDialog::setupUi()
     layout->setSpacing(12);
 
     auto *header = new QHBoxLayout;
-    auto *title = new QLabel(QStringLiteral("特效商店"), this);
+    auto *title = new QLabel(tr("特效商店"), this);
     title->setObjectName(QStringLiteral("titleLabel"));
     // The colours of the title, gold and status come from the theme's sheet.
     title->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold;"));
@@ -50,6 +51,7 @@ void ShopDialog::setupUi()
 
     effectList = new QListWidget(this);
     effectList->setObjectName(QStringLiteral("effectList"));
+    effectList->setAccessibleName(tr("特效列表"));
     // Owned effects show green although the sheets colour every item.
     effectList->setItemDelegate(new ItemColourDelegate(effectList));
     layout->addWidget(effectList, 1);
@@ -64,7 +66,7 @@ void ShopDialog::setupUi()
     statusLabel->setTextFormat(Qt::PlainText);
     layout->addWidget(statusLabel);
 
-    closeButton = new QPushButton(QStringLiteral("关闭"), this);
+    closeButton = new QPushButton(tr("关闭"), this);
     closeButton->setObjectName(QStringLiteral("secondaryButton"));
     // Return belongs to the list; only pressing "关闭" itself closes.
     closeButton->setAutoDefault(false);
@@ -100,13 +102,13 @@ void ShopDialog::selectEffect(int effectId)
 
 void ShopDialog::updateGoldLabel()
 {
-    goldAmountLabel->setText(QStringLiteral("金币: %1").arg(authManager->gold()));
+    AnnouncedFigure::show(goldAmountLabel, QString(), tr("金币: %1").arg(authManager->gold()));
 }
 
 void ShopDialog::loadEffects()
 {
     if (!holdingPurchaseMessage)
-        showStatus(QStringLiteral("加载特效列表中..."));
+        showStatus(tr("加载特效列表中..."));
     QPointer<ShopDialog> self(this);
     apiClient->fetchEffects(
         [self](bool success, const QJsonArray &effects, const QString &error) {
@@ -124,13 +126,12 @@ void ShopDialog::onItemClicked(QListWidgetItem *item)
     const bool owned = item->data(OwnedRole).toBool();
 
     if (owned) {
-        QMessageBox::information(this, QStringLiteral("提示"), QStringLiteral("您已经拥有此特效!"),
-                                 QMessageBox::Ok);
+        QMessageBox::information(this, tr("提示"), tr("您已经拥有此特效!"), QMessageBox::Ok);
         return;
     }
     // The price is the server's business; it refuses a purchase the gold cannot pay for.
     if (authManager->gold() > 0) {
-        showStatus(QStringLiteral("购买中..."));
+        showStatus(tr("购买中..."));
         buyingEffectId = effectId;
         QPointer<ShopDialog> self(this);
         apiClient->buyEffect(
@@ -142,8 +143,7 @@ void ShopDialog::onItemClicked(QListWidgetItem *item)
             this);
         return;
     }
-    QMessageBox::warning(this, QStringLiteral("金币不足"),
-                         QStringLiteral("您的金币不足，请先兑换金币!"), QMessageBox::Ok);
+    QMessageBox::warning(this, tr("金币不足"), tr("您的金币不足，请先兑换金币!"), QMessageBox::Ok);
 }
 
 bool ShopDialog::eventFilter(QObject *watched, QEvent *event)
@@ -168,13 +168,13 @@ void ShopDialog::onBuyEffect(bool success, const QJsonObject &data, const QStrin
         const QString effectName = data.value(QStringLiteral("effect_name")).toString();
         authManager->updateStats(authManager->clicks(), newGold, authManager->balance());
         updateGoldLabel();
-        showStatus(QStringLiteral("购买成功: %1").arg(effectName));
+        showStatus(tr("购买成功: %1").arg(effectName));
         holdingPurchaseMessage = true;
         loadEffects();
         return;
     }
-    showStatus(QStringLiteral("购买失败: ") + error);
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("购买失败"), error, QMessageBox::Ok, this);
+    showStatus(tr("购买失败: %1").arg(error));
+    QMessageBox box(QMessageBox::Warning, tr("购买失败"), error, QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
@@ -182,7 +182,7 @@ void ShopDialog::onBuyEffect(bool success, const QJsonObject &data, const QStrin
 void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, const QString &error)
 {
     if (!success) {
-        showStatus(QStringLiteral("加载失败: ") + error);
+        showStatus(tr("加载失败: %1").arg(error));
         return;
     }
 
@@ -209,13 +209,15 @@ void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, con
         const bool owned = effect.value(QStringLiteral("owned")).toBool(false);
 
         const QString text =
-            QStringLiteral("%1 - %2 金币 %3")
-                .arg(name, QString::number(price),
-                     owned ? QStringLiteral("(已拥有)") : QStringLiteral("(点击购买)"));
+            tr("%1 - %2 金币 %3")
+                .arg(name, QString::number(price), owned ? tr("(已拥有)") : tr("(点击购买)"));
         auto *item = new QListWidgetItem(text);
         item->setData(EffectIdRole, effectId);
         item->setData(OwnedRole, owned);
         item->setData(CssClassRole, cssClass);
+        item->setData(Qt::AccessibleDescriptionRole,
+                      owned ? tr("价格 %1 金币，已拥有").arg(price)
+                            : tr("价格 %1 金币，未拥有，按下购买").arg(price));
         if (owned)
             item->setForeground(QBrush(QColor(QStringLiteral("#2ea043"))));
         effectList->addItem(item);
@@ -223,7 +225,7 @@ void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, con
     }
     if (selectedId != 0)
         selectEffect(selectedId);
-    countText = QStringLiteral("共 %1 个特效").arg(count);
+    countText = tr("共 %1 个特效").arg(count);
     if (holdingPurchaseMessage)
         purchaseMessageTimer->start();
     else
@@ -232,5 +234,5 @@ void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, con
 
 void ShopDialog::onNetworkError(const QString &errorMessage)
 {
-    showStatus(QStringLiteral("网络错误: ") + errorMessage);
+    showStatus(tr("网络错误: %1").arg(errorMessage));
 }

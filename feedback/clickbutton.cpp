@@ -91,8 +91,12 @@ bool ClickButton::event(QEvent *event)
 
 void ClickButton::updateStyle()
 {
+    // White where the face lets it be read (24px bold needs 3:1), else the nearest grey that
+    // can, on the plain face and the hovered and pressed one alike.
+    const QColor ink =
+        ReadableColour::nearest(QColor(Qt::white), {buttonColor, buttonColor.darker(115)}, 3.0);
     const QString style =
-        QStringLiteral("QPushButton#clickButton {  background-color: %1;  color: #ffffff;  "
+        QStringLiteral("QPushButton#clickButton {  background-color: %1;  color: %7;  "
                        "border: %2px solid %3;  border-radius: %4px;  font-size: 24px;  "
                        "font-weight: bold;}QPushButton#clickButton:hover {  background-color: "
                        "%5;  border-color: %6;}QPushButton#clickButton:pressed {  "
@@ -102,7 +106,8 @@ void ClickButton::updateStyle()
             .arg(borderColor.name())
             .arg(borderRadius)
             .arg(buttonColor.darker(115).name())
-            .arg(borderColor.lighter(120).name());
+            .arg(borderColor.lighter(120).name())
+            .arg(ink.name());
     setStyleSheet(style);
     update();
 }

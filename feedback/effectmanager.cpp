@@ -4,6 +4,7 @@
 
 #include "net/settingskeys.h"
 
+#include <QCoreApplication>
 #include <QPropertyAnimation>
 #include <QRandomGenerator>
 #include <QRect>
@@ -31,45 +32,62 @@ struct CatalogueRow
 
 // Id = position + 1. The server knows effects only by their class, so the order here is local.
 constexpr CatalogueRow catalogueRows[] = {
-    {"星星", "effect-star", "★", "#ffd700", 0, 8, 1200},            // 1
-    {"烟花", "effect-firework", "●", "#ff4081", 3, 12, 1500},       // 2
-    {"数字飘动", "effect-bounce_text", "+1", "#ff8f00", 6, 1, 800}, // 3
-    {"屏幕震动", "effect-shake", "", "#ffffff", 5, 1, 300},         // 4
-    {"彩虹光环", "effect-rainbow", "", "#ff0000", 2, 7, 800},       // 5
-    {"金币雨", "effect-coins", "⭐", "#ffd700", 1, 12, 1500},        // 6
-    {"蝴蝶", "effect-butterfly", "✨", "#e040fb", 0, 5, 2000},       // 7
-    {"闪电", "effect-lightning", "", "#40c4ff", 4, 3, 400},         // 8
-    {"火焰", "effect-flame", "▲", "#ff5722", 0, 8, 1000},           // 9
-    {"水滴", "effect-waterdrop", "●", "#4fc3f7", 1, 6, 1200},       // 10
-    {"花瓣", "effect-petal", "✿", "#f48fb1", 1, 8, 2500},           // 11
-    {"音符", "effect-music", "♫", "#7e57c2", 0, 5, 1800},           // 12
-    {"雪花", "effect-snow", "❄", "#ffffff", 1, 10, 3000},           // 13
-    {"气泡", "effect-bubble", "○", "#81d4fa", 0, 10, 2000},         // 14
-    {"星星爆炸", "effect-starburst", "★", "#ffeb3b", 3, 16, 1800},  // 15
-    {"彩虹", "effect-rainbow2", "", "#e91e63", 2, 7, 1200},         // 16
-    {"黑洞", "effect-blackhole", "●", "#212121", 2, 5, 2000},       // 17
-    {"极光", "effect-aurora", "", "#66bb6a", 2, 8, 2500},           // 18
-    {"樱花", "effect-sakura", "✿", "#f8bbd0", 1, 12, 3000},         // 19
-    {"美元", "effect-dollar", "$", "#4caf50", 0, 6, 1500},          // 20
-    {"欧元", "effect-euro", "€", "#2196f3", 0, 6, 1500},            // 21
-    {"英镑", "effect-pound", "£", "#3f51b5", 0, 6, 1500},           // 22
-    {"钻石", "effect-diamond", "◆", "#b3e5fc", 3, 10, 1500},        // 23
-    {"皇冠", "effect-crown", "♛", "#ffd700", 0, 5, 1500},           // 24
-    {"魔法阵", "effect-magic", "", "#ba68c8", 2, 6, 1500},          // 25
-    {"灵魂", "effect-soul", "☆", "#b39ddb", 0, 6, 2000},            // 26
-    {"骷髅", "effect-skull", "☠", "#eeeeee", 3, 8, 1500},           // 27
-    {"天使", "effect-angel", "♛", "#fffde7", 0, 6, 2500},           // 28
-    {"恶魔", "effect-demon", "♠", "#d32f2f", 3, 8, 1500},           // 29
-    {"猫咪", "effect-cat", "♛", "#ffccbc", 0, 5, 2000},             // 30
-    {"狗狗", "effect-dog", "♥", "#d7ccc8", 0, 5, 2000},             // 31
-    {"锦鲤", "effect-fish", "◇", "#ffab91", 0, 7, 2000},            // 32
-    {"飞龙", "effect-dragon", "♛", "#76ff03", 4, 4, 3000},          // 33
-    {"凤凰", "effect-phoenix", "★", "#ff6f00", 3, 12, 2500},        // 34
-    {"圣光", "effect-holylight", "", "#fff59d", 2, 5, 2000},        // 35
-    {"暗黑", "effect-darkness", "", "#1a1a2e", 2, 5, 2000},         // 36
-    {"时光", "effect-time", "⌛", "#80d8ff", 2, 6, 2000},            // 37
-    {"星辰", "effect-galaxy", "★", "#7c4dff", 3, 20, 2500},         // 38
-    {"创世", "effect-genesis", "", "#ffffff", 2, 10, 3000},         // 39
+    {QT_TRANSLATE_NOOP("EffectManager", "星星"), "effect-star", "★", "#ffd700", 0, 8, 1200}, // 1
+    {QT_TRANSLATE_NOOP("EffectManager", "烟花"), "effect-firework", "●", "#ff4081", 3, 12,
+     1500}, // 2
+    {QT_TRANSLATE_NOOP("EffectManager", "数字飘动"), "effect-bounce_text", "+1", "#ff8f00", 6, 1,
+     800},                                                                                      // 3
+    {QT_TRANSLATE_NOOP("EffectManager", "屏幕震动"), "effect-shake", "", "#ffffff", 5, 1, 300}, // 4
+    {QT_TRANSLATE_NOOP("EffectManager", "彩虹光环"), "effect-rainbow", "", "#ff0000", 2, 7,
+     800}, // 5
+    {QT_TRANSLATE_NOOP("EffectManager", "金币雨"), "effect-coins", "⭐", "#ffd700", 1, 12,
+     1500}, // 6
+    {QT_TRANSLATE_NOOP("EffectManager", "蝴蝶"), "effect-butterfly", "✨", "#e040fb", 0, 5,
+     2000},                                                                                     // 7
+    {QT_TRANSLATE_NOOP("EffectManager", "闪电"), "effect-lightning", "", "#40c4ff", 4, 3, 400}, // 8
+    {QT_TRANSLATE_NOOP("EffectManager", "火焰"), "effect-flame", "▲", "#ff5722", 0, 8, 1000},   // 9
+    {QT_TRANSLATE_NOOP("EffectManager", "水滴"), "effect-waterdrop", "●", "#4fc3f7", 1, 6,
+     1200},                                                                                   // 10
+    {QT_TRANSLATE_NOOP("EffectManager", "花瓣"), "effect-petal", "✿", "#f48fb1", 1, 8, 2500}, // 11
+    {QT_TRANSLATE_NOOP("EffectManager", "音符"), "effect-music", "♫", "#7e57c2", 0, 5, 1800}, // 12
+    {QT_TRANSLATE_NOOP("EffectManager", "雪花"), "effect-snow", "❄", "#ffffff", 1, 10, 3000}, // 13
+    {QT_TRANSLATE_NOOP("EffectManager", "气泡"), "effect-bubble", "○", "#81d4fa", 0, 10,
+     2000}, // 14
+    {QT_TRANSLATE_NOOP("EffectManager", "星星爆炸"), "effect-starburst", "★", "#ffeb3b", 3, 16,
+     1800}, // 15
+    {QT_TRANSLATE_NOOP("EffectManager", "彩虹"), "effect-rainbow2", "", "#e91e63", 2, 7,
+     1200}, // 16
+    {QT_TRANSLATE_NOOP("EffectManager", "黑洞"), "effect-blackhole", "●", "#212121", 2, 5,
+     2000},                                                                                   // 17
+    {QT_TRANSLATE_NOOP("EffectManager", "极光"), "effect-aurora", "", "#66bb6a", 2, 8, 2500}, // 18
+    {QT_TRANSLATE_NOOP("EffectManager", "樱花"), "effect-sakura", "✿", "#f8bbd0", 1, 12,
+     3000},                                                                                    // 19
+    {QT_TRANSLATE_NOOP("EffectManager", "美元"), "effect-dollar", "$", "#4caf50", 0, 6, 1500}, // 20
+    {QT_TRANSLATE_NOOP("EffectManager", "欧元"), "effect-euro", "€", "#2196f3", 0, 6, 1500},   // 21
+    {QT_TRANSLATE_NOOP("EffectManager", "英镑"), "effect-pound", "£", "#3f51b5", 0, 6, 1500},  // 22
+    {QT_TRANSLATE_NOOP("EffectManager", "钻石"), "effect-diamond", "◆", "#b3e5fc", 3, 10,
+     1500},                                                                                    // 23
+    {QT_TRANSLATE_NOOP("EffectManager", "皇冠"), "effect-crown", "♛", "#ffd700", 0, 5, 1500},  // 24
+    {QT_TRANSLATE_NOOP("EffectManager", "魔法阵"), "effect-magic", "", "#ba68c8", 2, 6, 1500}, // 25
+    {QT_TRANSLATE_NOOP("EffectManager", "灵魂"), "effect-soul", "☆", "#b39ddb", 0, 6, 2000},   // 26
+    {QT_TRANSLATE_NOOP("EffectManager", "骷髅"), "effect-skull", "☠", "#eeeeee", 3, 8, 1500},  // 27
+    {QT_TRANSLATE_NOOP("EffectManager", "天使"), "effect-angel", "♛", "#fffde7", 0, 6, 2500},  // 28
+    {QT_TRANSLATE_NOOP("EffectManager", "恶魔"), "effect-demon", "♠", "#d32f2f", 3, 8, 1500},  // 29
+    {QT_TRANSLATE_NOOP("EffectManager", "猫咪"), "effect-cat", "♛", "#ffccbc", 0, 5, 2000},    // 30
+    {QT_TRANSLATE_NOOP("EffectManager", "狗狗"), "effect-dog", "♥", "#d7ccc8", 0, 5, 2000},    // 31
+    {QT_TRANSLATE_NOOP("EffectManager", "锦鲤"), "effect-fish", "◇", "#ffab91", 0, 7, 2000},   // 32
+    {QT_TRANSLATE_NOOP("EffectManager", "飞龙"), "effect-dragon", "♛", "#76ff03", 4, 4, 3000}, // 33
+    {QT_TRANSLATE_NOOP("EffectManager", "凤凰"), "effect-phoenix", "★", "#ff6f00", 3, 12,
+     2500}, // 34
+    {QT_TRANSLATE_NOOP("EffectManager", "圣光"), "effect-holylight", "", "#fff59d", 2, 5,
+     2000}, // 35
+    {QT_TRANSLATE_NOOP("EffectManager", "暗黑"), "effect-darkness", "", "#1a1a2e", 2, 5,
+     2000},                                                                                  // 36
+    {QT_TRANSLATE_NOOP("EffectManager", "时光"), "effect-time", "⌛", "#80d8ff", 2, 6, 2000}, // 37
+    {QT_TRANSLATE_NOOP("EffectManager", "星辰"), "effect-galaxy", "★", "#7c4dff", 3, 20,
+     2500}, // 38
+    {QT_TRANSLATE_NOOP("EffectManager", "创世"), "effect-genesis", "", "#ffffff", 2, 10,
+     3000}, // 39
 };
 
 const QVector<EffectInfo> &catalogue()
@@ -205,7 +223,7 @@ EffectInfo EffectManager::effectInfo(int effectId)
     if (effectId >= 1 && effectId <= effectCount())
         return catalogue().at(effectId - 1);
     EffectInfo unknown;
-    unknown.name = QStringLiteral("未知");
+    unknown.name = QString::fromUtf8(QT_TRANSLATE_NOOP("EffectManager", "未知"));
     unknown.color = QColor::fromString("#ffffff");
     unknown.type = int(EffectType::Float);
     unknown.count = 5;
@@ -215,7 +233,8 @@ EffectInfo EffectManager::effectInfo(int effectId)
 
 QString EffectManager::effectName(int effectId)
 {
-    return effectInfo(effectId).name;
+    // The catalogue keeps the Chinese names; the shown name follows the interface language.
+    return QCoreApplication::translate("EffectManager", effectInfo(effectId).name.toUtf8());
 }
 
 QString EffectManager::effectClass(int effectId)

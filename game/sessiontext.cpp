@@ -1,31 +1,33 @@
 #include "sessiontext.h"
 
+#include <QCoreApplication>
+
 QString SessionText::synced()
 {
-    return QStringLiteral("已同步到服务器");
+    return QCoreApplication::translate("SessionText", "已同步到服务器");
 }
 
 QString SessionText::offline()
 {
-    return QStringLiteral("网络离线: 点击将在恢复后同步");
+    return QCoreApplication::translate("SessionText", "网络离线: 点击将在恢复后同步");
 }
 
 QString SessionText::loadFailed(const QString &error)
 {
-    return QStringLiteral("加载用户数据失败: ") + error;
+    return QCoreApplication::translate("SessionText", "加载用户数据失败: %1").arg(error);
 }
 
 QString SessionText::expired()
 {
-    return QStringLiteral("登录已过期，请重新登录");
+    return QCoreApplication::translate("SessionText", "登录已过期，请重新登录");
 }
 
 QString SessionText::exchanged(qint64 goldGained)
 {
-    return QStringLiteral("兑换成功: +%1 金币").arg(goldGained);
+    return QCoreApplication::translate("SessionText", "兑换成功: +%1 金币").arg(goldGained);
 }
 
 QString SessionText::deposited(qint64 yuan)
 {
-    return QStringLiteral("存入成功: +%1 元").arg(yuan);
+    return QCoreApplication::translate("SessionText", "存入成功: +%1 元").arg(yuan);
 }

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "dialogs/announcedfigure.h"
 #include "dialogs/elidedtext.h"
 #include "dialogs/rankingdialog.h"
 #include "dialogs/settingsdialog.h"
@@ -50,18 +51,19 @@ int inputLimit(qint64 available)
 QLabel *addCaption(QGridLayout *grid, const QString &text, int row, int column)
 {
     auto *label = new QLabel(text);
-    label->setStyleSheet("font-weight: bold; color: #8b949e;");
+    // Colour and weight come from the theme's sheet, readable on either background.
+    label->setObjectName("captionLabel");
     grid->addWidget(label, row, column);
     return label;
 }
 
-QLabel *addValue(QGridLayout *grid, const QString &text, const QString &objectName,
-                 const QString &color, int row, int column)
+QLabel *addValue(QGridLayout *grid, const QString &text, const QString &objectName, int row,
+                 int column)
 {
     auto *label = new QLabel(text);
     label->setObjectName(objectName);
-    label->setStyleSheet(
-        QStringLiteral("font-size: 15px; font-weight: bold; color: %1;").arg(color));
+    // The colour is the theme's: an inline one would win over the light sheet's readable shade.
+    label->setStyleSheet(QStringLiteral("font-size: 15px; font-weight: bold;"));
     grid->addWidget(label, row, column);
     return label;
 }
@@ -77,7 +79,7 @@ MainWindow::MainWindow(AuthManager *authManager, ApiClient *apiClient, const Tim
                        QWidget *parent)
     : QMainWindow(parent), authManager(authManager), apiClient(apiClient), timing(timing)
 {
-    setWindowTitle("TapTempest - 点击游戏");
+    setWindowTitle(tr("TapTempest - 点击游戏"));
     resize(800, 600);
     setMinimumSize(640, 480);
 
@@ -114,20 +116,23 @@ void MainWindow::setupUi()
     mainLayout->setContentsMargins(16, 16, 16, 8);
     mainLayout->setSpacing(12);
 
-    auto *infoGroup = new QGroupBox("用户信息", central);
+    auto *infoGroup = new QGroupBox(tr("用户信息"), central);
     auto *grid = new QGridLayout(infoGroup);
     grid->setSpacing(16);
     grid->setContentsMargins(16, 12, 16, 12);
-    addCaption(grid, "用户:", 0, 0);
-    usernameLabel = addValue(grid, QString(), "usernameLabel", "#00b4d8", 0, 1);
-    ElidedText::show(usernameLabel, DisplayText::clean(authManager->username()), kNameWidth);
-    addCaption(grid, "总点击:", 0, 2)
-        ->setToolTip("可以兑换金币或存入银行的点击数；已花掉的点击不再计入");
-    clicksLabel = addValue(grid, "0", "clicksLabel", "#ff8f00", 0, 3);
-    addCaption(grid, "金币:", 1, 0);
-    goldLabel = addValue(grid, "0", "goldLabel", "#ffd700", 1, 1);
-    addCaption(grid, "银行余额:", 1, 2);
-    bankLabel = addValue(grid, "0 元", "bankLabel", "#00b4d8", 1, 3);
+    addCaption(grid, tr("用户:"), 0, 0);
+    usernameLabel = addValue(grid, QString(), "usernameLabel", 0, 1);
+    showUsername(authManager->username());
+    addCaption(grid, tr("总点击:"), 0, 2)
+        ->setToolTip(tr("可以兑换金币或存入银行的点击数；已花掉的点击不再计入"));
+    clicksLabel = addValue(grid, "0", "clicksLabel", 0, 3);
+    addCaption(grid, tr("金币:"), 1, 0);
+    goldLabel = addValue(grid, "0", "goldLabel", 1, 1);
+    addCaption(grid, tr("银行余额:"), 1, 2);
+    bankLabel = addValue(grid, tr("0 元"), "bankLabel", 1, 3);
+    AnnouncedFigure::show(clicksLabel, tr("总点击:"), clicksLabel->text());
+    AnnouncedFigure::show(goldLabel, tr("金币:"), goldLabel->text());
+    AnnouncedFigure::show(bankLabel, tr("银行余额:"), bankLabel->text());
     mainLayout->addWidget(infoGroup, 0);
 
     auto *buttonRow = new QHBoxLayout;
@@ -135,6 +140,8 @@ void MainWindow::setupUi()
     clickButton = new ClickButton(this);
     clickButton->setObjectName("clickButton");
     clickButton->setText("CLICK ME!");
+    clickButton->setAccessibleName(tr("点击"));
+    clickButton->setAccessibleDescription(tr("每按一次得 1 次点击，并播放已开启的特效"));
     clickButton->setMinimumSize(200, 100);
     clickButton->setCursor(Qt::PointingHandCursor);
     connect(clickButton, &QPushButton::clicked, this, &MainWindow::onButtonClicked);
@@ -154,13 +161,13 @@ void MainWindow::setupUi()
         functionRow->addWidget(button);
         return button;
     };
-    exchangeButton = addButton("兑换金币", "funcButton", &MainWindow::onExchangeGold);
-    depositButton = addButton("存入银行", "funcButton", &MainWindow::onDepositToBank);
-    shopButton = addButton("特效商店", "funcButton", &MainWindow::onOpenShop);
-    rankingButton = addButton("排行榜", "funcButton", &MainWindow::onOpenRanking);
-    settingsButton = addButton("设置", "funcButton", &MainWindow::onOpenSettings);
-    themeButton = addButton("切换主题", "funcButton", &MainWindow::onToggleTheme);
-    logoutButton = addButton("退出登录", "dangerButton", &MainWindow::onLogout);
+    exchangeButton = addButton(tr("兑换金币"), "funcButton", &MainWindow::onExchangeGold);
+    depositButton = addButton(tr("存入银行"), "funcButton", &MainWindow::onDepositToBank);
+    shopButton = addButton(tr("特效商店"), "funcButton", &MainWindow::onOpenShop);
+    rankingButton = addButton(tr("排行榜"), "funcButton", &MainWindow::onOpenRanking);
+    settingsButton = addButton(tr("设置"), "funcButton", &MainWindow::onOpenSettings);
+    themeButton = addButton(tr("切换主题"), "funcButton", &MainWindow::onToggleTheme);
+    logoutButton = addButton(tr("退出登录"), "dangerButton", &MainWindow::onLogout);
     mainLayout->addLayout(functionRow, 0);
 
     auto *quitAction = new QAction(this);
@@ -184,15 +191,22 @@ void MainWindow::setupUi()
 
 void MainWindow::updateStatsDisplay()
 {
-    ElidedText::show(usernameLabel, DisplayText::clean(gameSession->username()), kNameWidth);
+    showUsername(gameSession->username());
     showClicks(gameSession->shownClicks());
-    goldLabel->setText(QString::number(gameSession->gold()));
-    bankLabel->setText(QStringLiteral("%1 元").arg(gameSession->balance()));
+    AnnouncedFigure::show(goldLabel, tr("金币:"), QString::number(gameSession->gold()));
+    AnnouncedFigure::show(bankLabel, tr("银行余额:"), tr("%1 元").arg(gameSession->balance()));
+}
+
+void MainWindow::showUsername(const QString &name)
+{
+    const QString clean = DisplayText::clean(name);
+    ElidedText::show(usernameLabel, clean, kNameWidth);
+    AnnouncedFigure::show(usernameLabel, tr("用户:"), clean, usernameLabel->text());
 }
 
 void MainWindow::showClicks(qint64 shown)
 {
-    clicksLabel->setText(QString::number(shown));
+    AnnouncedFigure::show(clicksLabel, tr("总点击:"), QString::number(shown));
 }
 
 void MainWindow::showToast(const QString &text)
@@ -206,7 +220,7 @@ void MainWindow::showToast(const QString &text)
 
 void MainWindow::onNetworkError(const QString &errorMessage)
 {
-    showToast("网络错误: " + errorMessage);
+    showToast(tr("网络错误: %1").arg(errorMessage));
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -283,14 +297,14 @@ void MainWindow::onExchangeGold()
 {
     static const SpendQuestion exchange{
         GameSession::Spend::Exchange,
-        "兑换金币",
-        "您没有可兑换的点击数!",
-        "兑换最少需要 100 点击",
-        "您当前有 %1 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:",
+        QT_TR_NOOP("兑换金币"),
+        QT_TR_NOOP("您没有可兑换的点击数!"),
+        QT_TR_NOOP("兑换最少需要 100 点击"),
+        QT_TR_NOOP("您当前有 %1 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:"),
         100,
         100,
-        "确认兑换",
-        "将用 %1 点击数兑换 %2 金币\n是否确定?",
+        QT_TR_NOOP("确认兑换"),
+        QT_TR_NOOP("将用 %1 点击数兑换 %2 金币\n是否确定?"),
         1,
         100};
     spendClicks(exchange);
@@ -300,14 +314,14 @@ void MainWindow::onDepositToBank()
 {
     static const SpendQuestion deposit{
         GameSession::Spend::Deposit,
-        "存入银行",
-        "您没有点击数可存入!\n请先点击获取点击数。",
+        QT_TR_NOOP("存入银行"),
+        QT_TR_NOOP("您没有点击数可存入!\n请先点击获取点击数。"),
         "",
-        "您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:",
+        QT_TR_NOOP("您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:"),
         1,
         10,
-        "确认存入",
-        "将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?",
+        QT_TR_NOOP("确认存入"),
+        QT_TR_NOOP("将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?"),
         10,
         1};
     spendClicks(deposit);
@@ -319,26 +333,26 @@ void MainWindow::spendClicks(const SpendQuestion &question)
     gameSession->forceSync();
     const qint64 available = gameSession->availableClicks();
     if (available < 1) {
-        QMessageBox::warning(this, question.title, question.noneText, QMessageBox::Ok);
+        QMessageBox::warning(this, tr(question.title), tr(question.noneText), QMessageBox::Ok);
         return;
     }
     // The input dialog cannot offer less than its minimum; don't let it ask for clicks we don't
     // have.
     if (available < question.step) {
-        QMessageBox::warning(this, question.title, question.tooFewText, QMessageBox::Ok);
+        QMessageBox::warning(this, tr(question.title), tr(question.tooFewText), QMessageBox::Ok);
         return;
     }
 
     bool ok = false;
     const int amount =
-        QInputDialog::getInt(this, question.title, QString(question.prompt).arg(available),
+        QInputDialog::getInt(this, tr(question.title), tr(question.prompt).arg(available),
                              int(qMin<qint64>(available, question.suggested)), question.step,
                              inputLimit(available), question.step, &ok);
     if (!ok)
         return;
     const qint64 gain = qint64(amount) * question.gainTimes / question.gainPer;
-    const auto answer = QMessageBox::question(this, question.confirmTitle,
-                                              QString(question.confirmText).arg(amount).arg(gain),
+    const auto answer = QMessageBox::question(this, tr(question.confirmTitle),
+                                              tr(question.confirmText).arg(amount).arg(gain),
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
@@ -350,7 +364,7 @@ void MainWindow::spendClicks(const SpendQuestion &question)
 
 void MainWindow::onSpendFailed(GameSession::Spend spend, const QString &error)
 {
-    warnPlain(this, spend == GameSession::Spend::Exchange ? "兑换失败" : "存入失败", error);
+    warnPlain(this, spend == GameSession::Spend::Exchange ? tr("兑换失败") : tr("存入失败"), error);
 }
 
 // ---- Theme, settings, dialogs, logout -------------------------------------------------------
@@ -359,12 +373,12 @@ void MainWindow::applyTheme(bool announce)
 {
     const bool dark = AppSettings::themeDark();
     Theme::apply(qApp, dark);
-    themeButton->setText(dark ? "浅色主题" : "深色主题");
+    themeButton->setText(dark ? tr("浅色主题") : tr("深色主题"));
     // An explicit minimum size overrides the layout's: keep the window wide enough for every
     // function button's whole label in this theme's font.
     setMinimumSize(QSize(640, 480).expandedTo(QSize(centralWidget()->sizeHint().width(), 0)));
     if (announce)
-        showToast(QStringLiteral("已切换到%1主题").arg(dark ? "深色" : "浅色"));
+        showToast(dark ? tr("已切换到深色主题") : tr("已切换到浅色主题"));
 }
 
 void MainWindow::applyButtonSettings()
@@ -387,7 +401,7 @@ void MainWindow::onThemeSettingsChanged()
 {
     applyButtonSettings();
     applyTheme(false);
-    showToast("设置已更新");
+    showToast(tr("设置已更新"));
 }
 
 void MainWindow::onOpenShop()
@@ -415,7 +429,7 @@ void MainWindow::onOpenSettings()
 
 void MainWindow::onLogout()
 {
-    const auto answer = QMessageBox::question(this, "退出登录", "确定要退出登录吗?",
+    const auto answer = QMessageBox::question(this, tr("退出登录"), tr("确定要退出登录吗?"),
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;

@@ -62,6 +62,7 @@ private:
     void setupUi();
     void updateStatsDisplay();
     void showClicks(qint64 shown);
+    void showUsername(const QString &name);
     void showToast(const QString &text);
     // `announce`: the player switched, so the toast names the theme.
     void applyTheme(bool announce);

@@ -1,5 +1,6 @@
 #include "apierror.h"
 
+#include <QCoreApplication>
 #include <QNetworkReply>
 
 namespace {
@@ -8,27 +9,33 @@ QString transferText(QNetworkReply::NetworkError error, int status, const QStrin
                      const QString &errorString, bool isPost)
 {
     if (error == QNetworkReply::OperationCanceledError)
-        return QStringLiteral("请求超时，请检查网络连接");
+        return QCoreApplication::translate("ApiError", "请求超时，请检查网络连接");
     if (error > 99 || status != 0) {
         if (status == 403)
-            return QStringLiteral("访问被拒绝 (403)");
+            return QCoreApplication::translate("ApiError", "访问被拒绝 (403)");
         if (status == 404)
-            return QStringLiteral("请求的资源不存在 (404)");
+            return QCoreApplication::translate("ApiError", "请求的资源不存在 (404)");
         if (status == 401)
-            return QStringLiteral("需要登录或Token无效 (401)");
+            return QCoreApplication::translate("ApiError", "需要登录或Token无效 (401)");
         if (status >= 400 && status <= 499)
-            return QStringLiteral("客户端错误 (HTTP %1) %2").arg(status).arg(reason);
+            return QCoreApplication::translate("ApiError", "客户端错误 (HTTP %1) %2")
+                .arg(status)
+                .arg(reason);
         if (status > 499)
-            return QStringLiteral("服务器错误 (HTTP %1) %2").arg(status).arg(reason);
-        return QStringLiteral("请求失败 (%1)").arg(errorString);
+            return QCoreApplication::translate("ApiError", "服务器错误 (HTTP %1) %2")
+                .arg(status)
+                .arg(reason);
+        return QCoreApplication::translate("ApiError", "请求失败 (%1)").arg(errorString);
     }
     if (isPost && error == QNetworkReply::RemoteHostClosedError)
-        return QStringLiteral("服务器已关闭连接");
+        return QCoreApplication::translate("ApiError", "服务器已关闭连接");
     if (error == QNetworkReply::HostNotFoundError)
-        return QStringLiteral("DNS解析失败，无法找到服务器");
+        return QCoreApplication::translate("ApiError", "DNS解析失败，无法找到服务器");
     if (error == QNetworkReply::ConnectionRefusedError)
-        return QStringLiteral("服务器拒绝连接，请检查服务器是否在线");
-    return QStringLiteral("网络错误 (%1): %2").arg(static_cast<int>(error)).arg(errorString);
+        return QCoreApplication::translate("ApiError", "服务器拒绝连接，请检查服务器是否在线");
+    return QCoreApplication::translate("ApiError", "网络错误 (%1): %2")
+        .arg(static_cast<int>(error))
+        .arg(errorString);
 }
 
 ApiError::Kind transferKind(QNetworkReply::NetworkError error, int status)
@@ -67,31 +74,36 @@ ApiError ApiError::tooLarge(qint64 limitBytes)
 {
     return ApiError(
         Kind::TooLarge, 0, QString(),
-        QStringLiteral("服务器响应过大 (超过 %1 MiB)，请求已中止").arg(limitBytes / (1024 * 1024)));
+        QCoreApplication::translate("ApiError", "服务器响应过大 (超过 %1 MiB)，请求已中止")
+            .arg(limitBytes / (1024 * 1024)));
 }
 
 ApiError ApiError::redirectRefused(int httpStatus, const QString &where)
 {
     return ApiError(Kind::RedirectRefused, httpStatus, QString(),
-                    QStringLiteral("服务器重定向到其他地址 (%1 → %2)").arg(httpStatus).arg(where));
+                    QCoreApplication::translate("ApiError", "服务器重定向到其他地址 (%1 → %2)")
+                        .arg(httpStatus)
+                        .arg(where));
 }
 
 ApiError ApiError::badReply(int httpStatus, const QByteArray &body)
 {
     return ApiError(Kind::BadReply, httpStatus, QString(),
-                    QStringLiteral("服务器响应格式错误 (HTTP %1): %2")
+                    QCoreApplication::translate("ApiError", "服务器响应格式错误 (HTTP %1): %2")
                         .arg(httpStatus)
                         .arg(QString::fromUtf8(body).left(200)));
 }
 
 ApiError ApiError::badFigures()
 {
-    return ApiError(Kind::BadReply, 200, QString(), QStringLiteral("服务器返回的数据无效"));
+    return ApiError(Kind::BadReply, 200, QString(),
+                    QCoreApplication::translate("ApiError", "服务器返回的数据无效"));
 }
 
 ApiError ApiError::refused(const QJsonValue &message, int httpStatus)
 {
     // An empty message is the server's own choice and is kept as it is.
-    const QString text = message.isString() ? message.toString() : QStringLiteral("未知错误");
+    const QString text = message.isString() ? message.toString()
+                                            : QCoreApplication::translate("ApiError", "未知错误");
     return ApiError(Kind::Refused, httpStatus, message.toString(), text);
 }

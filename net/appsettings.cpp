@@ -96,3 +96,15 @@ void AppSettings::setSoundEnabled(bool enabled)
 {
     write(SettingsKeys::soundEnabled, enabled);
 }
+
+QString AppSettings::language()
+{
+    return QSettings()
+        .value(SettingsKeys::uiLanguage, QLatin1String(SettingsKeys::defaultUiLanguage))
+        .toString();
+}
+
+void AppSettings::setLanguage(const QString &language)
+{
+    write(SettingsKeys::uiLanguage, language);
+}

@@ -33,4 +33,8 @@ public:
     static void setEffectsEnabled(bool enabled);
     static bool soundEnabled();
     static void setSoundEnabled(bool enabled);
+
+    // As stored, unchecked: the start-up decides what an unknown value means.
+    static QString language();
+    static void setLanguage(const QString &language);
 };

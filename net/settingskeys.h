@@ -32,6 +32,12 @@ inline constexpr bool defaultEffectsEnabled = true;
 inline constexpr char soundEnabled[] = "sound/enabled";
 inline constexpr bool defaultSoundEnabled = false;
 
+// Interface language, applied at the next start.
+inline constexpr char uiLanguage[] = "ui/language";
+inline constexpr char languageChinese[] = "zh_CN";
+inline constexpr char languageEnglish[] = "en";
+inline constexpr char defaultUiLanguage[] = "zh_CN";
+
 // One boolean per effect, keyed by its id ("1" to "39"); absent means switched off.
 inline constexpr char effectSwitchGroup[] = "effects_enabled";
 inline constexpr bool defaultEffectSwitch = false;

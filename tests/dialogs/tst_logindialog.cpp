@@ -3,6 +3,7 @@
 #include "net/authmanager.h"
 #include "support/scriptedclient.h"
 #include "support/testenv.h"
+#include "support/uicheck.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -44,6 +45,20 @@ private slots:
     {
         delete dialog;
         session.stop();
+    }
+
+    void englishAndAccessible()
+    {
+        UI_CHECK_EMPTY(uicheck::unnamedControls(dialog));
+        uicheck::EnglishInterface language;
+        QVERIFY(language.isInstalled());
+        LoginDialog english(session.auth.get(), session.api.get());
+        english.show();
+        english.resize(english.minimumSize());
+        UI_CHECK_EMPTY(uicheck::chineseTexts(&english));
+        UI_CHECK_EMPTY(uicheck::cutTexts(&english));
+        UI_CHECK_EMPTY(uicheck::unnamedControls(&english));
+        QCOMPARE(english.windowTitle(), QString("TapTempest - Log in"));
     }
 
     void layoutAsThePlayerSeesIt()

@@ -5,6 +5,7 @@
 #include "support/scriptedclient.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
+#include "support/uicheck.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
+#include <optional>
 
 #include <memory>
 
@@ -50,6 +52,42 @@ class TestRankingDialog : public QObject, private ScriptedClient // peer, auth a
 private slots:
     void init();
     void cleanup();
+
+    // In English, at the smallest size, and as a screen reader walks it: each row says rank,
+    // name and clicks.
+    void englishAndAccessible_data()
+    {
+        QTest::addColumn<bool>("english");
+        QTest::newRow("Chinese") << false;
+        QTest::newRow("English") << true;
+    }
+    void englishAndAccessible()
+    {
+        QFETCH(bool, english);
+        std::optional<uicheck::EnglishInterface> language;
+        if (english) {
+            language.emplace();
+            QVERIFY(language->isInstalled());
+        }
+        const QJsonArray rows{QJsonObject{{"username", "ann"}, {"total_clicks", 900}},
+                              QJsonObject{{"username", "bob"}, {"total_clicks", 800}}};
+        peer->setHandler([rows](const RecordedRequest &) { return rankingReply(rows); });
+        RankingDialog dialog(api.get());
+        dialog.show();
+        auto *table = dialog.findChild<QTableWidget *>("rankingTable");
+        QTRY_COMPARE(table->rowCount(), 2);
+        dialog.resize(dialog.minimumSize());
+        QTRY_COMPARE(dialog.size(), dialog.minimumSize());
+        UI_CHECK_EMPTY(uicheck::unnamedControls(&dialog));
+        UI_CHECK_EMPTY(uicheck::cutTexts(&dialog));
+        const QString second = table->item(1, 2)->data(Qt::AccessibleDescriptionRole).toString();
+        if (english) {
+            UI_CHECK_EMPTY(uicheck::chineseTexts(&dialog));
+            QCOMPARE(second, QString("Rank 2: bob, 800 clicks"));
+        } else {
+            QCOMPARE(second, QString("第 2 名: bob, 800 次点击"));
+        }
+    }
 
     void showsRowsWithRanksAndMedals();
     void countsBeyond32BitsShowInFull();

@@ -1,11 +1,15 @@
 #include "dialogs/settingsdialog.h"
 #include "feedback/effectmanager.h"
+#include "net/appsettings.h"
 #include "net/authmanager.h"
 #include "support/rendering.h"
 #include "support/testenv.h"
+#include "support/uicheck.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -14,6 +18,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QtTest>
+#include <optional>
 
 #include <functional>
 #include <memory>
@@ -84,7 +89,7 @@ QList<int> storedEffectsOn()
 QString swatch(const QString &colour)
 {
     return QStringLiteral("QPushButton { background-color: %1; border: 1px solid #30363d; "
-                          "border-radius: 4px; }")
+                          "border-radius: 4px; }QPushButton:focus { border: 3px solid #0086b3; }")
         .arg(colour);
 }
 
@@ -115,6 +120,44 @@ class TestSettingsDialog : public QObject
 
 private slots:
     void init();
+
+    // In English, at the smallest size, and as a screen reader walks it; the language choice
+    // is stored on Apply only.
+    void englishAndAccessible_data()
+    {
+        QTest::addColumn<bool>("english");
+        QTest::newRow("Chinese") << false;
+        QTest::newRow("English") << true;
+    }
+    void englishAndAccessible()
+    {
+        QFETCH(bool, english);
+        std::optional<uicheck::EnglishInterface> language;
+        if (english) {
+            language.emplace();
+            QVERIFY(language->isInstalled());
+        }
+        AuthManager auth;
+        EffectManager effects;
+        SettingsDialog dialog(&auth, &effects);
+        dialog.show();
+        dialog.resize(dialog.minimumSize());
+        QTRY_COMPARE(dialog.size(), dialog.minimumSize());
+        UI_CHECK_EMPTY(uicheck::unnamedControls(&dialog));
+        UI_CHECK_EMPTY(uicheck::cutTexts(&dialog));
+        auto *combo = child<QComboBox>(&dialog, "languageCombo");
+        QCOMPARE(combo->currentData().toString(), QString("zh_CN"));
+        if (english) {
+            // Language names are each in their own language.
+            UI_CHECK_EMPTY(uicheck::chineseTexts(&dialog, {"简体中文"}));
+            QCOMPARE(child<QLabel>(&dialog, "languageNote")->text(),
+                     QString("Takes effect at the next start"));
+        }
+        combo->setCurrentIndex(combo->findData("en"));
+        QCOMPARE(AppSettings::language(), QString("zh_CN"));
+        button(&dialog, english ? "Apply" : "应用")->click();
+        QCOMPARE(AppSettings::language(), QString("en"));
+    }
 
     void emptyStoreShowsDefaults();
     void applyWritesEveryKeyWithItsTypeAndEmitsOnce();

@@ -6,6 +6,7 @@
 #include "support/scriptedclient.h"
 #include "support/scriptedpeer.h"
 #include "support/testenv.h"
+#include "support/uicheck.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -18,6 +19,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
+#include <optional>
 
 #include <memory>
 
@@ -99,6 +101,46 @@ class TestShopDialog : public QObject, private ScriptedClient // peer, auth and 
 private slots:
     void init();
     void cleanup();
+
+    // In English, at the smallest size, and as a screen reader walks it.
+    void englishAndAccessible_data()
+    {
+        QTest::addColumn<bool>("english");
+        QTest::newRow("Chinese") << false;
+        QTest::newRow("English") << true;
+    }
+    void englishAndAccessible()
+    {
+        QFETCH(bool, english);
+        std::optional<uicheck::EnglishInterface> language;
+        if (english) {
+            language.emplace();
+            QVERIFY(language->isInstalled());
+        }
+        peer->setHandler([](const RecordedRequest &) {
+            return effectsReply({effect(1, "effect-star", "Gleam", 50, true),
+                                 effect(2, "effect-firework", "Boom", 100, false)});
+        });
+        ShopDialog dialog(auth.get(), api.get());
+        dialog.show();
+        auto *list = dialog.findChild<QListWidget *>("effectList");
+        QTRY_COMPARE(list->count(), 2);
+        dialog.resize(dialog.minimumSize());
+        QTRY_COMPARE(dialog.size(), dialog.minimumSize());
+        UI_CHECK_EMPTY(uicheck::unnamedControls(&dialog));
+        UI_CHECK_EMPTY(uicheck::cutTexts(&dialog));
+        const QString owned = list->item(0)->data(Qt::AccessibleDescriptionRole).toString();
+        const QString notOwned = list->item(1)->data(Qt::AccessibleDescriptionRole).toString();
+        if (english) {
+            UI_CHECK_EMPTY(uicheck::chineseTexts(&dialog));
+            QCOMPARE(list->item(0)->text(), QString("Gleam - 50 gold (owned)"));
+            QCOMPARE(owned, QString("Price 50 gold, owned"));
+            QCOMPARE(notOwned, QString("Price 100 gold, not owned; press to buy"));
+        } else {
+            QCOMPARE(owned, QString("价格 50 金币，已拥有"));
+            QVERIFY(notOwned.contains("未拥有"));
+        }
+    }
 
     void listsServerEffectsMarkingOwned();
     void emptyListCountsZero();

@@ -416,8 +416,8 @@ private slots:
         QString error;
         QVERIFY2(parseSheet(text, &rules, &error), qPrintable(error));
         QVERIFY(!rules.isEmpty());
-        // Both themes style the same 87 selectors; a rule lost in an edit shows here.
-        QCOMPARE(rules.size(), 87);
+        // Both themes style the same 88 selectors; a rule lost in an edit shows here.
+        QCOMPARE(rules.size(), 88);
     }
 
     void sheetsStyleEveryObjectName()
@@ -723,20 +723,7 @@ private slots:
                 failing << r.what;
         }
         QVERIFY(readings.size() > 40);
-        // Coloured in the main window's own code, which no theme sheet reaches.
-        QStringList outsideTheSheets{"main window: CLICK ME!"};
-        if (!dark)
-            outsideTheSheets << "main window: 用户:"
-                             << "main window: alice"
-                             << "main window: 总点击:"
-                             << "main window: 1000"
-                             << "main window: 金币:"
-                             << "main window: 7"
-                             << "main window: 银行余额:"
-                             << "main window: 120 元";
-        failing.sort();
-        outsideTheSheets.sort();
-        QCOMPARE(failing, outsideTheSheets);
+        QVERIFY2(failing.isEmpty(), qPrintable(failing.join('\n')));
     }
 
     void focusIsVisibleOnEveryFocusableWidget_data() { themesData(); }
