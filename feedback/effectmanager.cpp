@@ -367,7 +367,7 @@ void EffectManager::playBounceText(const EffectInfo &info, const QPoint &p)
 
 namespace {
 
-// The ring colours of an entry, innermost first (Part 4.4).
+// The ring colours of an entry, innermost first.
 QStringList ringColors(const EffectInfo &info)
 {
     QStringList colors;
