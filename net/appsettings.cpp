@@ -96,3 +96,13 @@ void AppSettings::setSoundEnabled(bool enabled)
 {
     write(SettingsKeys::soundEnabled, enabled);
 }
+
+QByteArray AppSettings::mainWindowGeometry()
+{
+    return QSettings().value(SettingsKeys::mainWindowGeometry).toByteArray();
+}
+
+void AppSettings::setMainWindowGeometry(const QByteArray &geometry)
+{
+    write(SettingsKeys::mainWindowGeometry, geometry);
+}

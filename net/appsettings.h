@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // The look of the click button as the settings store holds it. Colours stay text here (the
@@ -33,4 +34,8 @@ public:
     static void setEffectsEnabled(bool enabled);
     static bool soundEnabled();
     static void setSoundEnabled(bool enabled);
+
+    // Empty while none was saved.
+    static QByteArray mainWindowGeometry();
+    static void setMainWindowGeometry(const QByteArray &geometry);
 };
