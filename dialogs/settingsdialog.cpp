@@ -1,6 +1,7 @@
 #include "settingsdialog.h"
 
 #include "feedback/effectmanager.h"
+#include "feedback/effectownership.h"
 #include "net/appsettings.h"
 #include "net/settingskeys.h"
 
@@ -9,13 +10,14 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
-#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -52,21 +54,53 @@ QPushButton *makeSwatch(QWidget *parent, const char *name)
     return swatch;
 }
 
-QString effectText(int id)
+// What follows the name: its price, and whether the account lacks it.
+QString effectSuffix(int id, bool owned)
 {
-    return SettingsDialog::tr("%1 (%2 金币)")
-        .arg(EffectManager::effectName(id), QString::number(EffectManager::effectPrice(id)));
+    QString suffix = SettingsDialog::tr(" (%1 金币)").arg(EffectManager::effectPrice(id));
+    if (!owned)
+        suffix += QLatin1Char(' ') + SettingsDialog::tr("未购买");
+    return suffix;
 }
+
+// Cuts the name, not the price, with "..." until the text fits `width`.
+QString fitText(const QFontMetrics &metrics, const QString &name, const QString &suffix, int width)
+{
+    const QString full = name + suffix;
+    if (metrics.horizontalAdvance(full) <= width)
+        return full;
+    const QString dots = QStringLiteral("...");
+    for (int keep = int(name.size()) - 1; keep > 0; --keep) {
+        const QString cut = name.left(keep) + dots + suffix;
+        if (metrics.horizontalAdvance(cut) <= width)
+            return cut;
+    }
+    return name.left(1) + dots + suffix;
+}
+
+// Enough for the switches and eight effect rows; the list scrolls for the rest.
+constexpr int kMinimumHeight = 560;
+// Fits a 1366 x 768 screen with a desktop panel and a title bar.
+constexpr int kInitialHeight = 680;
 
 } // namespace
 
 SettingsDialog::SettingsDialog(AuthManager *authManager, EffectManager *effectManager,
                                QWidget *parent)
-    : QDialog(parent), authManager(authManager), effectManager(effectManager)
+    : SettingsDialog(authManager, effectManager, nullptr, parent)
+{
+}
+
+SettingsDialog::SettingsDialog(AuthManager *authManager, EffectManager *effectManager,
+                               const EffectOwnership *ownership, QWidget *parent)
+    : QDialog(parent), authManager(authManager), effectManager(effectManager), ownership(ownership)
 {
     setWindowTitle(tr("设置"));
-    setMinimumSize(520, 680);
-    resize(520, 750);
+    int height = kInitialHeight;
+    if (const QScreen *shown = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        height = qMax(kMinimumHeight, qMin(height, shown->availableGeometry().height() - 40));
+    setMinimumSize(520, kMinimumHeight);
+    resize(520, height);
     setupUi();
     loadSettings();
 }
@@ -143,6 +177,9 @@ void SettingsDialog::setupUi()
     effectsEnabledCheck = new QCheckBox(tr("启用视觉特效"), effectsGroup);
     effectsEnabledCheck->setObjectName(QStringLiteral("effectsEnabledCheck"));
     effectsEnabledCheck->setChecked(SettingsKeys::defaultEffectsEnabled);
+    effectsEnabledCheck->setToolTip(
+        tr("减少动态效果: 关闭后点击不再播放任何特效, 窗口也不再震动; 按钮自身的按下反馈和"
+           "“+1”保留, 已购买的特效和各自的开关不变"));
     soundEnabledCheck = new QCheckBox(tr("启用音效"), effectsGroup);
     soundEnabledCheck->setObjectName(QStringLiteral("soundEnabledCheck"));
     soundEnabledCheck->setChecked(SettingsKeys::defaultSoundEnabled);
@@ -189,6 +226,10 @@ void SettingsDialog::setupUi()
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     auto *applyButton = new QPushButton(tr("应用"), this);
     applyButton->setObjectName(QStringLiteral("primaryButton"));
+    // Return applies wherever the focus is; no other button takes it.
+    applyButton->setDefault(true);
+    for (QPushButton *other : {resetButton, cancelButton})
+        other->setAutoDefault(false);
     connect(applyButton, &QPushButton::clicked, this, &SettingsDialog::onApplyClicked);
     buttonRow->addWidget(resetButton);
     buttonRow->addWidget(cancelButton);
@@ -206,6 +247,8 @@ void SettingsDialog::setupUi()
     borderColorButton->setAccessibleName(tr("边框颜色"));
     for (QPushButton *swatch : {accentColorButton, buttonColorButton, borderColorButton})
         swatch->setAccessibleDescription(tr("显示当前颜色，按下可选择其他颜色"));
+    for (QPushButton *swatch : {accentColorButton, buttonColorButton, borderColorButton})
+        swatch->setAutoDefault(false);
     connect(accentColorButton, &QPushButton::clicked, this, &SettingsDialog::onChooseAccentColor);
     connect(buttonColorButton, &QPushButton::clicked, this, &SettingsDialog::onChooseButtonColor);
     connect(borderColorButton, &QPushButton::clicked, this, &SettingsDialog::onChooseBorderColor);
@@ -216,14 +259,14 @@ void SettingsDialog::populateEffects()
     int row = 0;
     int column = 0;
     for (int id = 1; id <= EffectManager::effectCount(); ++id) {
-        auto *box = new QCheckBox(effectText(id), effectsContainer);
+        const bool owned = !ownership || ownership->owns(id);
+        auto *box = new QCheckBox(EffectManager::effectName(id) + effectSuffix(id, owned),
+                                  effectsContainer);
         box->setObjectName(QStringLiteral("effectCheck_%1").arg(id));
-        box->setChecked(effectManager->isEffectEnabled(id));
-        box->setEnabled(true);
-        box->setAccessibleDescription(tr("开关立即生效，不需要按应用"));
-        // Connected after the initial state so that building the list writes nothing.
-        connect(box, &QCheckBox::toggled, this,
-                [this, id](bool checked) { effectManager->setEffectEnabled(id, checked); });
+        // Not bought: it does not play, and its stored switch is left as it is.
+        box->setChecked(owned && effectManager->isEffectEnabled(id));
+        box->setEnabled(owned);
+        box->setAccessibleDescription(tr("按应用后生效"));
         effectsGrid->addWidget(box, row, column);
         effectsGrid->setColumnStretch(column, 1);
         if (++column > 2) {
@@ -248,12 +291,13 @@ void SettingsDialog::fitEffectTexts(int width)
     const int columnWidth =
         (width - margins.left() - margins.right() - 2 * effectsGrid->horizontalSpacing()) / 3;
     for (const auto &[id, box] : std::as_const(effectCheckBoxes)) {
-        const QString full = effectText(id);
+        const QString name = EffectManager::effectName(id);
+        const QString suffix = effectSuffix(id, box->isEnabled());
+        const QString full = name + suffix;
         const QFontMetrics metrics = box->fontMetrics();
         // What the box needs besides its text: indicator, spacing, padding.
         const int chrome = box->sizeHint().width() - metrics.horizontalAdvance(box->text());
-        // Cut at the end: here the name matters more than the price.
-        const QString shown = metrics.elidedText(full, Qt::ElideRight, columnWidth - chrome);
+        const QString shown = fitText(metrics, name, suffix, columnWidth - chrome);
         box->setText(shown);
         box->setToolTip(shown == full ? QString() : full);
     }
@@ -294,6 +338,16 @@ void SettingsDialog::saveSettings()
     AppSettings::setEffectsEnabled(effectsEnabledCheck->isChecked());
     AppSettings::setLanguage(languageCombo->currentData().toString());
     AppSettings::setSoundEnabled(soundEnabledCheck->isChecked());
+    QList<int> on;
+    QList<int> off;
+    for (const auto &[id, box] : std::as_const(effectCheckBoxes)) {
+        if (!box->isEnabled() || box->isChecked() == effectManager->isEffectEnabled(id))
+            continue;
+        (box->isChecked() ? on : off) << id;
+    }
+    effectManager->enableEffects(on);
+    for (int id : std::as_const(off))
+        effectManager->setEffectEnabled(id, false);
 }
 
 void SettingsDialog::chooseColor(QColor &color, QPushButton *swatch, const QString &title)
@@ -334,12 +388,12 @@ void SettingsDialog::onResetClicked()
     accentColorButton->setStyleSheet(swatchStyle(accentColor));
     showButtonLook(AppSettings::defaultButtonLook());
     effectsEnabledCheck->setChecked(SettingsKeys::defaultEffectsEnabled);
+    effectsEnabledCheck->setToolTip(
+        tr("减少动态效果: 关闭后点击不再播放任何特效, 窗口也不再震动; 按钮自身的按下反馈和"
+           "“+1”保留, 已购买的特效和各自的开关不变"));
     soundEnabledCheck->setChecked(SettingsKeys::defaultSoundEnabled);
 
-    // Effect switches are live: switching them off here is not undone by Cancel.
-    for (const auto &entry : std::as_const(effectCheckBoxes)) {
-        const QSignalBlocker blocker(entry.second);
+    // Like everything else here, written only by Apply.
+    for (const auto &entry : std::as_const(effectCheckBoxes))
         entry.second->setChecked(false);
-        effectManager->setEffectEnabled(entry.first, false);
-    }
 }

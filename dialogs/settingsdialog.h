@@ -8,6 +8,7 @@
 struct ButtonLook;
 class AuthManager;
 class EffectManager;
+class EffectOwnership;
 class QCheckBox;
 class QComboBox;
 class QGridLayout;
@@ -15,8 +16,10 @@ class QPushButton;
 class QScrollArea;
 class QSpinBox;
 
-// Theme, the click button's look and the per-effect switches. Everything but the effect switches
-// is written only by Apply; each effect switch writes through to the effect manager at once.
+// Theme, the click button's look and the per-effect switches. Everything, the effect switches
+// included, is written only by Apply (or Return) and plays from the next click; Cancel and
+// closing discard it all. Only effects the account owns can be switched; while ownership is
+// unknown every box is open and shows its stored switch.
 class SettingsDialog : public QDialog
 {
     Q_OBJECT
@@ -24,6 +27,8 @@ class SettingsDialog : public QDialog
 public:
     SettingsDialog(AuthManager *authManager, EffectManager *effectManager,
                    QWidget *parent = nullptr);
+    SettingsDialog(AuthManager *authManager, EffectManager *effectManager,
+                   const EffectOwnership *ownership, QWidget *parent = nullptr);
     ~SettingsDialog() override;
 
 protected:
@@ -52,6 +57,7 @@ private:
 
     AuthManager *authManager;
     EffectManager *effectManager;
+    const EffectOwnership *ownership = nullptr;
     QCheckBox *darkThemeCheck = nullptr;
     QPushButton *accentColorButton = nullptr;
     QColor accentColor;

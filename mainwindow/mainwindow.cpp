@@ -6,9 +6,11 @@
 #include "dialogs/settingsdialog.h"
 #include "dialogs/shopdialog.h"
 #include "feedback/clickbutton.h"
+#include "feedback/clicksound.h"
 #include "feedback/effectmanager.h"
 #include "net/appsettings.h"
 #include "net/authmanager.h"
+#include "net/clickoutbox.h"
 #include "net/displaytext.h"
 #include "resources/theme.h"
 
@@ -23,6 +25,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -85,7 +88,9 @@ MainWindow::MainWindow(AuthManager *authManager, ApiClient *apiClient, const Tim
 
     gameSession = new GameSession(authManager, apiClient, timing.session, this);
     effectManager = new EffectManager(this);
+    ownership = std::make_unique<EffectOwnership>(effectManager);
     setupUi();
+    restoreSavedGeometry();
     if (gameSession->unconfirmedClickCount() > 0)
         showClicks(gameSession->shownClicks());
 
@@ -235,8 +240,27 @@ void MainWindow::showEvent(QShowEvent *event)
     });
 }
 
+void MainWindow::restoreSavedGeometry()
+{
+    const QByteArray saved = AppSettings::mainWindowGeometry();
+    if (saved.isEmpty() || !restoreGeometry(saved))
+        return;
+    // A screen that was there last time may be gone; a window on none cannot be reached.
+    const QRect frame = frameGeometry();
+    for (const QScreen *screen : QGuiApplication::screens())
+        if (screen->availableGeometry().intersects(frame))
+            return;
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return;
+    const QRect available = primary->availableGeometry();
+    resize(size().boundedTo(available.size()));
+    move(available.center() - QPoint(width() / 2, height() / 2));
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    AppSettings::setMainWindowGeometry(saveGeometry());
     gameSession->finish();
     event->accept();
     QCoreApplication::quit();
@@ -244,26 +268,35 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::onButtonClicked()
 {
-    if (effectManager) {
+    // The visual-effects switch is also the reduce-motion switch: off, nothing plays and the
+    // window does not shake; the button's own press and "+1" stay. An effect the account does
+    // not own does not play, whatever its stored switch says.
+    if (effectManager && AppSettings::effectsEnabled()) {
         const QPoint centre = clickButton->mapToGlobal(clickButton->rect().center());
         for (int id = 1; id <= EffectManager::effectCount(); ++id) {
-            if (effectManager->isEffectEnabled(id))
+            if (effectManager->isEffectEnabled(id) && ownership->owns(id))
                 effectManager->playEffect(id, centre);
         }
+    }
+    if (AppSettings::soundEnabled()) {
+        if (!clickSound)
+            clickSound = new ClickSound(this);
+        clickSound->play();
     }
     gameSession->click();
 }
 
 void MainWindow::onEffectsOwned(const QStringList &cssClasses)
 {
-    // One settings write for the whole list: a reply may list thousands of entries.
+    // Duplicates folded first: a reply may list thousands of entries.
     QList<int> owned;
     for (const QString &cssClass : cssClasses) {
         const int id = EffectManager::effectIdForClass(cssClass);
         if (id != 0 && !owned.contains(id))
             owned.append(id);
     }
-    effectManager->enableEffects(owned);
+    ownership->setOwned(ClickOutbox::accountKey(authManager->userId(), authManager->username()),
+                        owned);
 }
 
 void MainWindow::onSessionExpired()
@@ -421,7 +454,7 @@ void MainWindow::onOpenRanking()
 
 void MainWindow::onOpenSettings()
 {
-    auto *dialog = new SettingsDialog(authManager, effectManager, this);
+    auto *dialog = new SettingsDialog(authManager, effectManager, ownership.get(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &SettingsDialog::settingsChanged, this, &MainWindow::onThemeSettingsChanged);
     dialog->exec();

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "feedback/effectownership.h"
 #include "game/gamesession.h"
+
+#include <memory>
 
 #include <QMainWindow>
 
 class AuthManager;
 class ApiClient;
 class ClickButton;
+class ClickSound;
 class EffectManager;
 class QLabel;
 class QPushButton;
@@ -67,6 +71,8 @@ private:
     // `announce`: the player switched, so the toast names the theme.
     void applyTheme(bool announce);
     void applyButtonSettings();
+    // Puts the saved size and place back, moved onto a screen if it is on none.
+    void restoreSavedGeometry();
 
     // Exchange and deposit: syncs, asks for an amount and its confirmation, then hands it to
     // the session.
@@ -78,6 +84,9 @@ private:
     Timing timing;
     GameSession *gameSession = nullptr;
     EffectManager *effectManager = nullptr;
+    std::unique_ptr<EffectOwnership> ownership;
+    // Made at the first click with the sound on.
+    ClickSound *clickSound = nullptr;
     ClickButton *clickButton = nullptr;
     QLabel *usernameLabel = nullptr;
     QLabel *clicksLabel = nullptr;

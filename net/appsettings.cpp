@@ -108,3 +108,13 @@ void AppSettings::setLanguage(const QString &language)
 {
     write(SettingsKeys::uiLanguage, language);
 }
+
+QByteArray AppSettings::mainWindowGeometry()
+{
+    return QSettings().value(SettingsKeys::mainWindowGeometry).toByteArray();
+}
+
+void AppSettings::setMainWindowGeometry(const QByteArray &geometry)
+{
+    write(SettingsKeys::mainWindowGeometry, geometry);
+}

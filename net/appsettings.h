@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // The look of the click button as the settings store holds it. Colours stay text here (the
@@ -37,4 +38,8 @@ public:
     // As stored, unchecked: the start-up decides what an unknown value means.
     static QString language();
     static void setLanguage(const QString &language);
+
+    // Empty while none was saved.
+    static QByteArray mainWindowGeometry();
+    static void setMainWindowGeometry(const QByteArray &geometry);
 };

@@ -41,5 +41,11 @@ inline constexpr char defaultUiLanguage[] = "zh_CN";
 // One boolean per effect, keyed by its id ("1" to "39"); absent means switched off.
 inline constexpr char effectSwitchGroup[] = "effects_enabled";
 inline constexpr bool defaultEffectSwitch = false;
+// Per account (a percent-encoded account key), one boolean per effect id the account was ever
+// seen owning; a reload switches on only the effects not recorded here yet.
+inline constexpr char effectOwnedGroup[] = "effects_owned";
+
+// The main window's saveGeometry() at its last close.
+inline constexpr char mainWindowGeometry[] = "window/geometry";
 
 } // namespace SettingsKeys

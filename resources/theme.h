@@ -7,8 +7,9 @@ class QApplication;
 class Theme
 {
 public:
-    // Installs the dark or the light sheet. A sheet that cannot be opened leaves the current
-    // one in force; returns whether it was installed.
+    // Installs the dark or the light sheet and the saved accent colour as the palette's
+    // highlight. A sheet that cannot be opened leaves the current one in force; returns
+    // whether it was installed.
     static bool apply(QApplication *app, bool dark);
     // Installs the sheet of the theme the settings store names now.
     static bool applySaved(QApplication *app);

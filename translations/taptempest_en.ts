@@ -548,10 +548,6 @@ for %2 yuan?</translation>
 <context>
     <name>SettingsDialog</name>
     <message>
-        <source>%1 (%2 金币)</source>
-        <translation>%1 (%2 gold)</translation>
-    </message>
-    <message>
         <source>设置</source>
         <translation>Settings</translation>
     </message>
@@ -660,8 +656,20 @@ for %2 yuan?</translation>
         <translation>Shows the current colour; press to choose another</translation>
     </message>
     <message>
-        <source>开关立即生效，不需要按应用</source>
-        <translation>Takes effect at once, without Apply</translation>
+        <source> (%1 金币)</source>
+        <translation> (%1 gold)</translation>
+    </message>
+    <message>
+        <source>未购买</source>
+        <translation>not bought</translation>
+    </message>
+    <message>
+        <source>减少动态效果: 关闭后点击不再播放任何特效, 窗口也不再震动; 按钮自身的按下反馈和“+1”保留, 已购买的特效和各自的开关不变</source>
+        <translation>Reduce motion: when off, clicks play no effects and the window no longer shakes; the button's own press feedback and "+1" stay, and bought effects and their switches are kept</translation>
+    </message>
+    <message>
+        <source>按应用后生效</source>
+        <translation>Takes effect when you press Apply</translation>
     </message>
 </context>
 <context>

@@ -1,5 +1,6 @@
 #include "dialogs/settingsdialog.h"
 #include "feedback/effectmanager.h"
+#include "feedback/effectownership.h"
 #include "net/appsettings.h"
 #include "net/authmanager.h"
 #include "support/rendering.h"
@@ -161,8 +162,10 @@ private slots:
 
     void emptyStoreShowsDefaults();
     void applyWritesEveryKeyWithItsTypeAndEmitsOnce();
-    void cancelKeepsEverythingButEffectSwitches();
-    void resetThenCancelSwitchesEffectsOffOnly();
+    void cancelDiscardsEveryChangeEffectSwitchesIncluded();
+    void resetOnlyTakesHoldOnApply();
+    void onlyOwnedEffectsCanBeSwitched();
+    void returnAppliesAndOpensNoColourDialog();
     void storedValuesOutOfRangeAreClamped();
     void choosingColours();
     void effectListReadableAndWithoutSidewaysScrolling_data();
@@ -288,7 +291,7 @@ void TestSettingsDialog::applyWritesEveryKeyWithItsTypeAndEmitsOnce()
     QCOMPARE(storedDialogKeys(), asText(defaults()));
 }
 
-void TestSettingsDialog::cancelKeepsEverythingButEffectSwitches()
+void TestSettingsDialog::cancelDiscardsEveryChangeEffectSwitchesIncluded()
 {
     store(customised());
     {
@@ -297,67 +300,156 @@ void TestSettingsDialog::cancelKeepsEverythingButEffectSwitches()
     }
     AuthManager auth;
     EffectManager effects;
-    SettingsDialog dialog(&auth, &effects);
-    dialog.show();
-    QCOMPARE(shown(&dialog), customised());
-    QVERIFY(effectBox(&dialog, 5)->isChecked());
+    {
+        SettingsDialog dialog(&auth, &effects);
+        dialog.show();
+        QCOMPARE(shown(&dialog), customised());
+        QVERIFY(effectBox(&dialog, 5)->isChecked());
 
-    child<QCheckBox>(&dialog, "darkThemeCheck")->setChecked(true);
-    child<QSpinBox>(&dialog, "heightSpin")->setValue(250);
-    child<QCheckBox>(&dialog, "effectsEnabledCheck")->setChecked(true);
+        child<QCheckBox>(&dialog, "darkThemeCheck")->setChecked(true);
+        child<QSpinBox>(&dialog, "heightSpin")->setValue(250);
+        QTest::mouseClick(effectBox(&dialog, 3), Qt::LeftButton);
+        QTest::mouseClick(effectBox(&dialog, 5), Qt::LeftButton);
+        // Nothing plays differently before Apply.
+        QVERIFY(!effects.isEffectEnabled(3));
+        QVERIFY(effects.isEffectEnabled(5));
+
+        QSignalSpy changed(&dialog, &SettingsDialog::settingsChanged);
+        QTest::mouseClick(button(&dialog, "取消"), Qt::LeftButton);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(changed.size(), 0);
+        QCOMPARE(storedDialogKeys(), asText(customised()));
+        QCOMPARE(storedEffectsOn(), QList<int>{5});
+    }
+    // The same toggles applied: from the next click on.
+    SettingsDialog dialog(&auth, &effects);
     QTest::mouseClick(effectBox(&dialog, 3), Qt::LeftButton);
     QTest::mouseClick(effectBox(&dialog, 5), Qt::LeftButton);
-    // Switches take effect at once, before the dialog closes.
+    QTest::mouseClick(button(&dialog, "应用"), Qt::LeftButton);
     QVERIFY(effects.isEffectEnabled(3));
     QVERIFY(!effects.isEffectEnabled(5));
     QCOMPARE(storedEffectsOn(), QList<int>{3});
-
-    QSignalSpy changed(&dialog, &SettingsDialog::settingsChanged);
-    QTest::mouseClick(button(&dialog, "取消"), Qt::LeftButton);
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QCOMPARE(changed.size(), 0);
-    QCOMPARE(storedDialogKeys(), asText(customised()));
-    QCOMPARE(storedEffectsOn(), QList<int>{3});
-    EffectManager reloaded;
-    QVERIFY(reloaded.isEffectEnabled(3));
-    QVERIFY(!reloaded.isEffectEnabled(5));
 }
 
-void TestSettingsDialog::resetThenCancelSwitchesEffectsOffOnly()
+void TestSettingsDialog::resetOnlyTakesHoldOnApply()
 {
     store(customised());
+    const QList<int> seeded{1, 2, 20, EffectManager::effectCount()};
     {
         EffectManager seed;
-        for (int id : {1, 2, 20, EffectManager::effectCount()})
+        for (int id : seeded)
             seed.setEffectEnabled(id, true);
     }
     AuthManager auth;
     EffectManager effects;
-    SettingsDialog dialog(&auth, &effects);
-    dialog.show();
-    QCOMPARE(storedEffectsOn().size(), 4);
-
-    QTest::mouseClick(button(&dialog, "重置默认"), Qt::LeftButton);
-    QCOMPARE(shown(&dialog), defaults());
-    for (int id = 1; id <= EffectManager::effectCount(); ++id) {
-        QVERIFY(!effectBox(&dialog, id)->isChecked());
-        QVERIFY(!effects.isEffectEnabled(id));
+    {
+        SettingsDialog dialog(&auth, &effects);
+        dialog.show();
+        QTest::mouseClick(button(&dialog, "重置默认"), Qt::LeftButton);
+        QCOMPARE(shown(&dialog), defaults());
+        for (int id = 1; id <= EffectManager::effectCount(); ++id)
+            QVERIFY(!effectBox(&dialog, id)->isChecked());
+        QCOMPARE(storedEffectsOn(), seeded);
+        QTest::mouseClick(button(&dialog, "取消"), Qt::LeftButton);
     }
-    // Reset writes the effect switches at once and nothing else.
-    QVERIFY(storedEffectsOn().isEmpty());
     QCOMPARE(storedDialogKeys(), asText(customised()));
-
-    QTest::mouseClick(button(&dialog, "取消"), Qt::LeftButton);
-    QCOMPARE(storedDialogKeys(), asText(customised()));
-    QVERIFY(storedEffectsOn().isEmpty());
+    QCOMPARE(storedEffectsOn(), seeded);
     EffectManager reloaded;
-    for (int id = 1; id <= EffectManager::effectCount(); ++id)
-        QVERIFY(!reloaded.isEffectEnabled(id));
+    for (int id : seeded)
+        QVERIFY(reloaded.isEffectEnabled(id));
 
-    // The reset boxes still switch effects afterwards.
-    SettingsDialog reopened(&auth, &effects);
-    QTest::mouseClick(effectBox(&reopened, 2), Qt::LeftButton);
-    QCOMPARE(storedEffectsOn(), QList<int>{2});
+    SettingsDialog dialog(&auth, &effects);
+    QTest::mouseClick(button(&dialog, "重置默认"), Qt::LeftButton);
+    QTest::mouseClick(button(&dialog, "应用"), Qt::LeftButton);
+    QCOMPARE(storedDialogKeys(), asText(defaults()));
+    QVERIFY(storedEffectsOn().isEmpty());
+    for (int id : seeded)
+        QVERIFY(!effects.isEffectEnabled(id));
+}
+
+void TestSettingsDialog::onlyOwnedEffectsCanBeSwitched()
+{
+    {
+        EffectManager seed;
+        seed.setEffectEnabled(1, true); // ticked once, never bought
+        seed.setEffectEnabled(5, true);
+    }
+    AuthManager auth;
+    EffectManager effects;
+    EffectOwnership ownership(&effects);
+
+    // Nothing known yet (offline before the first reload): every box open, switches as stored.
+    {
+        SettingsDialog dialog(&auth, &effects, &ownership);
+        for (int id = 1; id <= EffectManager::effectCount(); ++id) {
+            QVERIFY(effectBox(&dialog, id)->isEnabled());
+            QVERIFY(!effectBox(&dialog, id)->text().contains("未购买"));
+        }
+        QVERIFY(effectBox(&dialog, 1)->isChecked());
+        QTest::mouseClick(button(&dialog, "应用"), Qt::LeftButton);
+        QCOMPARE(storedEffectsOn(), (QList<int>{1, 5}));
+    }
+
+    ownership.setOwned("id:7", {2, 5});
+    SettingsDialog dialog(&auth, &effects, &ownership);
+    dialog.show();
+    QCheckBox *notBought = effectBox(&dialog, 1);
+    QVERIFY(!notBought->isEnabled());
+    QVERIFY(!notBought->isChecked());
+    QVERIFY2(notBought->text().contains("未购买") || notBought->toolTip().contains("未购买"),
+             qPrintable(notBought->text()));
+    QTest::mouseClick(notBought, Qt::LeftButton);
+    QVERIFY(!notBought->isChecked());
+    QVERIFY(effectBox(&dialog, 2)->isEnabled());
+    QVERIFY(effectBox(&dialog, 2)->isChecked()); // newly owned: switched on
+    QVERIFY(effectBox(&dialog, 5)->isChecked());
+    QTest::mouseClick(effectBox(&dialog, 5), Qt::LeftButton);
+    QTest::mouseClick(button(&dialog, "应用"), Qt::LeftButton);
+    // The unbought effect's stored switch is left as it was; only owned ones changed.
+    QCOMPARE(storedEffectsOn(), (QList<int>{1, 2}));
+}
+
+void TestSettingsDialog::returnAppliesAndOpensNoColourDialog()
+{
+    // Only Apply may take Return: no swatch or other button is a default.
+    {
+        AuthManager auth;
+        EffectManager effects;
+        SettingsDialog dialog(&auth, &effects);
+        for (QPushButton *b : dialog.findChildren<QPushButton *>()) {
+            const bool apply = b->text() == "应用";
+            QCOMPARE(b->isDefault(), apply);
+            QCOMPARE(b->autoDefault(), apply);
+        }
+    }
+    for (const char *focus : {"soundEnabledCheck", "accentColorButton", "widthSpin"}) {
+        testenv::clearSettings();
+        AuthManager auth;
+        EffectManager effects;
+        SettingsDialog dialog(&auth, &effects);
+        QSignalSpy changed(&dialog, &SettingsDialog::settingsChanged);
+        bool colourDialog = false;
+        auto *watch = new QTimer(&dialog);
+        connect(watch, &QTimer::timeout, &dialog, [&colourDialog]() {
+            if (auto *open = qobject_cast<QColorDialog *>(QApplication::activeModalWidget())) {
+                colourDialog = true;
+                open->reject();
+            }
+        });
+        watch->start(10);
+        QTimer::singleShot(0, &dialog, [&dialog, focus]() {
+            QWidget *target = dialog.findChild<QWidget *>(QLatin1String(focus));
+            target->setFocus(Qt::TabFocusReason);
+            if (auto *box = qobject_cast<QCheckBox *>(target))
+                box->setChecked(true);
+            QTest::keyClick(target, Qt::Key_Return);
+        });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QVERIFY2(!colourDialog, focus);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(QSettings().contains("theme/dark"), true);
+    }
+    QCOMPARE(QSettings().value("sound/enabled").toBool(), false);
 }
 
 void TestSettingsDialog::storedValuesOutOfRangeAreClamped()
@@ -447,9 +539,16 @@ void TestSettingsDialog::effectListReadableAndWithoutSidewaysScrolling()
     SettingsDialog dialog(&auth, &effects);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QCOMPARE(dialog.size(), QSize(520, 750));
+    // Room for a 1366 x 768 screen's panel and title bar; the effect list scrolls instead.
+    QVERIFY2(dialog.frameGeometry().height() <= 700, qPrintable(QString::number(dialog.height())));
+    QCOMPARE(dialog.width(), 520);
     auto *area = child<QScrollArea>(&dialog, "effectsScrollArea");
     QWidget *container = child<QWidget>(&dialog, "effectsContainer");
+    QTRY_VERIFY(area->verticalScrollBar()->isVisible());
+    QVERIFY(area->verticalScrollBar()->maximum() > 0);
+    QPushButton *apply = button(&dialog, "应用");
+    QVERIFY(apply->isVisible());
+    QVERIFY(apply->mapTo(&dialog, apply->rect().bottomRight()).y() < dialog.height());
 
     // All three columns fit: nothing to scroll sideways, and no box is squeezed below what its
     // text needs. A shortened text keeps the whole one as its tool tip.
@@ -465,8 +564,12 @@ void TestSettingsDialog::effectListReadableAndWithoutSidewaysScrolling()
         QVERIFY2(box->geometry().right() < area->viewport()->width(), qPrintable(full));
         if (box->text() != full) {
             ++shortened;
-            QVERIFY2(box->text().endsWith(QChar(0x2026)), qPrintable(box->text()));
-            QVERIFY(full.startsWith(box->text().chopped(1)));
+            // The name is cut, the price kept.
+            const QString text = box->text();
+            const int dots = int(text.indexOf("..."));
+            QVERIFY2(dots > 0, qPrintable(text));
+            QVERIFY(EffectManager::effectName(id).startsWith(text.left(dots)));
+            QVERIFY(full.endsWith(text.mid(dots + 3)));
             QCOMPARE(box->toolTip(), full);
         } else {
             QVERIFY(box->toolTip().isEmpty());

@@ -1,5 +1,6 @@
 #include "dialogs/settingsdialog.h"
 #include "feedback/clickbutton.h"
+#include "feedback/clicksound.h"
 #include "feedback/effectlayer.h"
 #include "feedback/effectmanager.h"
 #include "mainwindow/mainwindow.h"
@@ -13,6 +14,7 @@
 #include "support/uicheck.h"
 
 #include <QAccessible>
+#include <QAudioDevice>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,13 +23,17 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QLayout>
+#include <QMediaDevices>
 #include <QPointer>
+#include <QPropertyAnimation>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -185,6 +191,21 @@ private:
         QTRY_VERIFY(!window);
         QTRY_COMPARE(client->requestsInFlight(), 0);
         game->failClicks = false;
+    }
+    // Opens the settings from the window, lets `change` edit the dialog, then presses 应用.
+    void applySettings(const std::function<void(SettingsDialog *)> &change)
+    {
+        ModalScript script;
+        script.then([change](QWidget *modal) {
+            auto *dialog = qobject_cast<SettingsDialog *>(modal);
+            QVERIFY(dialog);
+            change(dialog);
+            for (QPushButton *b : dialog->findChildren<QPushButton *>())
+                if (b->text() == "应用")
+                    b->click();
+        });
+        QTest::mouseClick(button("设置"), Qt::LeftButton);
+        QCOMPARE(script.remaining(), 0);
     }
     void openWindow()
     {
@@ -1179,6 +1200,147 @@ private slots:
         click(2);
         QCOMPARE(window->unconfirmedClickCount(), 3);
         QCOMPARE(layer->itemCount(), 3 * 19);
+    }
+    void visualEffectsSwitchStopsEffectsAndShake()
+    {
+        {
+            QSettings settings;
+            for (int id : {2, 4, 5}) // fireworks, the window shake, rainbow rings
+                settings.setValue(QString("effects_enabled/%1").arg(id), true);
+            settings.sync();
+        }
+        openWindow();
+        auto *layer = window->findChild<EffectLayer *>("effectLayer");
+        auto plusOnes = [this]() {
+            int n = 0;
+            for (QLabel *l : window->findChildren<QLabel *>())
+                if (l->text() == "+1")
+                    ++n;
+            return n;
+        };
+        auto shaking = [this]() {
+            for (auto *a : window->findChildren<QPropertyAnimation *>())
+                if (a->targetObject() == window && a->propertyName() == "pos" &&
+                    a->state() == QAbstractAnimation::Running)
+                    return true;
+            return false;
+        };
+
+        // Switched off through the dialog, as a player does it.
+        applySettings([](SettingsDialog *dialog) {
+            dialog->findChild<QCheckBox *>("effectsEnabledCheck")->setChecked(false);
+        });
+        QCOMPARE(QSettings().value("effects/enabled").toBool(), false);
+        const QPoint home = window->pos();
+        click(3);
+        QCOMPARE(layer->itemCount(), 0);
+        QVERIFY(!shaking());
+        QCOMPARE(window->pos(), home);
+        QVERIFY(plusOnes() >= 1); // the button's own feedback stays
+        QCOMPARE(window->unconfirmedClickCount(), 3);
+        QSettings settings;
+        for (int id : {2, 4, 5}) // owned choices are kept
+            QVERIFY(settings.value(QString("effects_enabled/%1").arg(id)).toBool());
+
+        // On again: the next click plays, shake included.
+        applySettings([](SettingsDialog *dialog) {
+            dialog->findChild<QCheckBox *>("effectsEnabledCheck")->setChecked(true);
+        });
+        click();
+        QCOMPARE(layer->itemCount(), 12 + 7);
+        QVERIFY(shaking());
+    }
+
+    void soundFollowsItsSwitch()
+    {
+        openWindow();
+        click(2);
+        QVERIFY(!window->findChild<ClickSound *>()); // off by default
+        QSettings settings;
+        settings.setValue("sound/enabled", true);
+        settings.sync();
+        if (QMediaDevices::defaultAudioOutput().isNull())
+            QTest::ignoreMessage(QtInfoMsg, "click sound off: no audio output device");
+        click(30);
+        auto *sound = window->findChild<ClickSound *>();
+        QVERIFY(sound);
+        QCOMPARE(sound->requested(), 30);
+        QCOMPARE(window->findChildren<ClickSound *>().size(), 1);
+        QCOMPARE(window->unconfirmedClickCount(), 32);
+    }
+
+    void ownedEffectSwitchedOffStaysOffAcrossReloads()
+    {
+        auto owning = [](const QStringList &classes) {
+            QJsonArray list;
+            for (const QString &c : classes)
+                list.append(QJsonObject{{"css_class", c}});
+            return ScriptedResponse::ok(
+                QJsonObject{{"total_clicks", 5}, {"gold", 1}, {"effects", list}});
+        };
+        game->overrides["stats"].enqueue(owning({"effect-star", "effect-rainbow"}));
+        window = new MainWindow(auth.get(), client.get(), fast());
+        window->show();
+        auto *effects = window->findChild<EffectManager *>();
+        QTRY_VERIFY(effects->isEffectEnabled(1));
+        QVERIFY(effects->isEffectEnabled(5));
+
+        effects->setEffectEnabled(5, false);
+        game->overrides["stats"].enqueue(owning({"effect-star", "effect-rainbow", "effect-snow"}));
+        window->loadUserStats();
+        QTRY_VERIFY(effects->isEffectEnabled(13)); // bought since: switched on
+        QVERIFY(!effects->isEffectEnabled(5));
+        QVERIFY(!QSettings().value("effects_enabled/5").toBool());
+
+        // A switch stored for an effect the account does not own plays nothing.
+        effects->setEffectEnabled(2, true);
+        auto *layer = window->findChild<EffectLayer *>("effectLayer");
+        click();
+        QCOMPARE(layer->itemCount(), 8 + 10); // stars and snow only
+    }
+
+    void geometrySavedAndRestoredOnScreen()
+    {
+        openWindow();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        window->setGeometry(QRect(screen.topLeft() + QPoint(30, 40), QSize(700, 520)));
+        const QRect placed = window->geometry();
+        window->close();
+        QTRY_VERIFY(!window);
+        QVERIFY(!QSettings().value("window/geometry").toByteArray().isEmpty());
+
+        openWindow();
+        QCOMPARE(window->geometry(), placed);
+        // Moved far off every screen, as after unplugging a monitor.
+        window->move(screen.right() + 5000, screen.bottom() + 5000);
+        window->close();
+        QTRY_VERIFY(!window);
+        openWindow();
+        QVERIFY(screen.intersects(window->frameGeometry()));
+        QCOMPARE(window->size(), placed.size());
+    }
+
+    void accentColourIsTheHighlight()
+    {
+        openWindow();
+        QCOMPARE(qApp->palette().color(QPalette::Highlight), QColor("#00b4d8"));
+        QSettings settings;
+        settings.setValue("theme/accent_color", "#5a1e8c");
+        settings.sync();
+        // Stored, but the window applies it only with the dialog's Apply.
+        applySettings([](SettingsDialog *) {});
+        QCOMPARE(qApp->palette().color(QPalette::Highlight), QColor("#5a1e8c"));
+        QCOMPARE(qApp->palette().color(QPalette::HighlightedText), QColor(Qt::white));
+        // The theme switch keeps it.
+        QTest::mouseClick(button("浅色主题"), Qt::LeftButton);
+        QCOMPARE(qApp->palette().color(QPalette::Highlight), QColor("#5a1e8c"));
+        settings.setValue("theme/accent_color", "#ffeb3b");
+        settings.sync();
+        applySettings([](SettingsDialog *) {});
+        QCOMPARE(qApp->palette().color(QPalette::HighlightedText), QColor(Qt::black));
+        settings.remove("theme/accent_color");
+        applySettings([](SettingsDialog *) {});
+        QCOMPARE(qApp->palette().color(QPalette::Highlight), QColor("#00b4d8"));
     }
 };
 
