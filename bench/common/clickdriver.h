@@ -8,6 +8,8 @@
 #include "net/settingskeys.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSettings>
@@ -24,6 +26,15 @@ inline bool switchOnEveryEffect()
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;
+}
+
+// The stats reply's "effects" for an account that owns them all: only owned effects play.
+inline QJsonArray everyEffectOwned()
+{
+    QJsonArray owned;
+    for (int id = 1; id <= EffectManager::effectCount(); ++id)
+        owned.append(QJsonObject{{"css_class", EffectManager::effectClass(id)}});
+    return owned;
 }
 
 // The items the window's effect layer is drawing.

@@ -569,7 +569,7 @@ int main(int argc, char **argv)
                                          {"total_clicks", credited},
                                          {"gold", credited / 100},
                                          {"balance", 0},
-                                         {"effects", QJsonArray()}});
+                                         {"effects", bench::everyEffectOwned()}});
         }
         return ScriptedResponse::ok();
     });
