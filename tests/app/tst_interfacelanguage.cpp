@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QDomDocument>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -30,12 +32,64 @@ QString shown(const char *context, const char *source)
 
 QStringList placeholders(const QString &text)
 {
-    static const QRegularExpression marker(QStringLiteral("%\\d"));
+    static const QRegularExpression marker(QStringLiteral("%[\\dn]"));
     QStringList found;
     for (auto it = marker.globalMatch(text); it.hasNext();)
         found << it.next().captured();
     found.sort();
     return found;
+}
+
+QString committedCatalogue()
+{
+    return testenv::sourceDir() + QStringLiteral("/translations/taptempest_en.ts");
+}
+
+// Reads a .ts file; the message says which file and why when it cannot.
+bool readCatalogue(const QString &path, QDomDocument &document, QString &why)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        why = QStringLiteral("%1: %2 (TAPTEMPEST_SOURCE_DIR names the source folder)")
+                  .arg(path, file.errorString());
+        return false;
+    }
+    const auto parsed = document.setContent(&file);
+    if (!parsed) {
+        why = QStringLiteral("%1 is not well-formed XML").arg(path);
+        return false;
+    }
+    return true;
+}
+
+// Each message as lupdate tells them apart: context, source text, disambiguation, and whether
+// it counts.
+QSet<QString> messageKeys(const QDomDocument &document)
+{
+    QSet<QString> keys;
+    const QDomNodeList contexts = document.elementsByTagName("context");
+    for (int c = 0; c < contexts.size(); ++c) {
+        const QDomElement context = contexts.at(c).toElement();
+        const QString name = context.firstChildElement("name").text();
+        for (QDomElement message = context.firstChildElement("message"); !message.isNull();
+             message = message.nextSiblingElement("message")) {
+            QString key = name + QStringLiteral(" | ") + message.firstChildElement("source").text();
+            const QString comment = message.firstChildElement("comment").text();
+            if (!comment.isEmpty())
+                key += QStringLiteral(" | ") + comment;
+            if (message.attribute("numerus") == QLatin1String("yes"))
+                key += QStringLiteral(" (counted)");
+            keys.insert(key);
+        }
+    }
+    return keys;
+}
+
+QStringList sorted(const QSet<QString> &set)
+{
+    QStringList list(set.cbegin(), set.cend());
+    list.sort();
+    return list;
 }
 
 } // namespace
@@ -145,10 +199,9 @@ private slots:
     // markers; a new text run through lupdate comes in unfinished and fails here.
     void translationFileIsComplete()
     {
-        QFile file(testenv::sourceDir() + "/translations/taptempest_en.ts");
-        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
         QDomDocument document;
-        QVERIFY(document.setContent(&file));
+        QString why;
+        QVERIFY2(readCatalogue(committedCatalogue(), document, why), qPrintable(why));
         const QDomNodeList messages = document.elementsByTagName("message");
         QVERIFY(messages.size() > 150);
         QStringList faults;
@@ -158,15 +211,31 @@ private slots:
             const QString source = message.firstChildElement("source").text();
             const QDomElement translation = message.firstChildElement("translation");
             const QString type = translation.attribute("type");
-            const QString text = translation.text();
-            if (!type.isEmpty())
+            // A counted text has one form per number class, each of which must be whole.
+            QStringList forms;
+            if (message.attribute("numerus") == QLatin1String("yes")) {
+                for (QDomElement form = translation.firstChildElement("numerusform");
+                     !form.isNull(); form = form.nextSiblingElement("numerusform"))
+                    forms << form.text();
+                if (forms.size() != 2)
+                    faults << QStringLiteral("%1 plural forms, English has 2: %2")
+                                  .arg(forms.size())
+                                  .arg(source);
+            } else {
+                forms << translation.text();
+            }
+            if (!type.isEmpty()) {
                 faults << QStringLiteral("%1: %2").arg(type, source);
-            else if (text.trimmed().isEmpty())
-                faults << QStringLiteral("empty: %1").arg(source);
-            else if (text.contains(han))
-                faults << QStringLiteral("still Chinese: %1").arg(source);
-            else if (placeholders(text) != placeholders(source))
-                faults << QStringLiteral("place markers differ: %1").arg(source);
+                continue;
+            }
+            for (const QString &text : std::as_const(forms)) {
+                if (text.trimmed().isEmpty())
+                    faults << QStringLiteral("empty: %1").arg(source);
+                else if (text.contains(han))
+                    faults << QStringLiteral("still Chinese: %1").arg(source);
+                else if (placeholders(text) != placeholders(source))
+                    faults << QStringLiteral("place markers differ: %1").arg(source);
+            }
         }
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
 
@@ -175,6 +244,47 @@ private slots:
         QVERIFY(embedded.load(InterfaceLanguage::englishTranslation()));
         QCOMPARE(embedded.translate("SettingsDialog", "重启后生效"),
                  QString("Takes effect at the next start"));
+    }
+
+    // The catalogue holds the texts the sources hold now: lupdate run over them afresh finds
+    // none the catalogue lacks and none it keeps that the sources dropped.
+    void catalogueMatchesTheSources()
+    {
+        QDomDocument committed;
+        QString why;
+        QVERIFY2(readCatalogue(committedCatalogue(), committed, why), qPrintable(why));
+        const QString sourceList = QStringLiteral(TAPTEMPEST_TRANSLATED_SOURCES);
+        QVERIFY2(QFile::exists(sourceList),
+                 qPrintable(sourceList + " is missing: configure the build again"));
+
+        QTemporaryDir scratch;
+        QVERIFY(scratch.isValid());
+        const QString freshPath = scratch.filePath("fresh.ts");
+        QProcess lupdate;
+        lupdate.setProcessChannelMode(QProcess::MergedChannels);
+        lupdate.start(QStringLiteral(TAPTEMPEST_LUPDATE),
+                      {'@' + sourceList, "-no-obsolete", "-locations", "none", "-ts", freshPath});
+        QVERIFY2(lupdate.waitForStarted(), qPrintable(TAPTEMPEST_LUPDATE + QString(": ") +
+                                                      lupdate.errorString()));
+        QVERIFY(lupdate.waitForFinished(60000));
+        const QString output = QString::fromLocal8Bit(lupdate.readAll());
+        QVERIFY2(lupdate.exitStatus() == QProcess::NormalExit && lupdate.exitCode() == 0,
+                 qPrintable(output));
+        QDomDocument fresh;
+        QVERIFY2(readCatalogue(freshPath, fresh, why), qPrintable(why));
+
+        const QSet<QString> inSources = messageKeys(fresh);
+        const QSet<QString> inCatalogue = messageKeys(committed);
+        QVERIFY2(inSources.size() > 150, qPrintable(output));
+        QStringList faults;
+        for (const QString &key : sorted(inSources - inCatalogue))
+            faults << QStringLiteral("not in the catalogue: ") + key;
+        for (const QString &key : sorted(inCatalogue - inSources))
+            faults << QStringLiteral("no longer in the sources: ") + key;
+        if (!faults.isEmpty())
+            faults << QStringLiteral("run: cmake --build build --target update_translations, "
+                                     "then translate what came in unfinished");
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 };
 

@@ -57,14 +57,18 @@ QString homeDir()
     return tempHome ? tempHome->path() : QString();
 }
 
+// CTest sets the variables; a test binary run by hand falls back to the folders it was built
+// from.
 QString sourceDir()
 {
-    return qEnvironmentVariable("TAPTEMPEST_SOURCE_DIR");
+    return qEnvironmentVariable("TAPTEMPEST_SOURCE_DIR",
+                                QStringLiteral(TAPTEMPEST_BUILT_SOURCE_DIR));
 }
 
 QString binaryDir()
 {
-    return qEnvironmentVariable("TAPTEMPEST_BINARY_DIR");
+    return qEnvironmentVariable("TAPTEMPEST_BINARY_DIR",
+                                QStringLiteral(TAPTEMPEST_BUILT_BINARY_DIR));
 }
 
 } // namespace testenv

@@ -19,7 +19,8 @@ void clearSettings();
 // The temporary home folder made by isolateSettings().
 QString homeDir();
 
-// Source and build folders of the project, as CTest passes them (empty when run by hand).
+// Source and build folders of the project, as CTest passes them in TAPTEMPEST_SOURCE_DIR and
+// TAPTEMPEST_BINARY_DIR, else those the tests were built from.
 QString sourceDir();
 QString binaryDir();
 
