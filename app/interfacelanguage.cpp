@@ -15,6 +15,17 @@ Q_LOGGING_CATEGORY(lcLanguage, "taptempest.language")
 
 constexpr char translatorName[] = "taptempestTranslator";
 
+// The catalogue names its own language. QTranslator checks only a file's header and the length
+// of its blocks: a damaged file that loads but cannot find this text would show Chinese and
+// English mixed, or nothing.
+const char *const ownLanguage = QT_TRANSLATE_NOOP("InterfaceLanguage", "简体中文");
+
+bool namesItsLanguage(const QTranslator &translator)
+{
+    const QString name = translator.translate("InterfaceLanguage", ownLanguage);
+    return !name.trimmed().isEmpty() && name != QString::fromUtf8(ownLanguage);
+}
+
 bool isKnown(const QString &language)
 {
     return language == QLatin1String(SettingsKeys::languageChinese) ||
@@ -78,7 +89,7 @@ QString InterfaceLanguage::install(QCoreApplication &app, const QString &languag
         QTranslator *game = addTranslator(app);
         // An empty catalogue would load "successfully" and leave every text Chinese anyway;
         // say why the player sees Chinese.
-        if (game->load(gameTranslation) && !game->isEmpty()) {
+        if (game->load(gameTranslation) && !game->isEmpty() && namesItsLanguage(*game)) {
             QCoreApplication::installTranslator(game);
             installQt(app, QLocale(QLocale::English, QLocale::UnitedStates));
             return language;

@@ -232,6 +232,13 @@
     </message>
 </context>
 <context>
+    <name>InterfaceLanguage</name>
+    <message>
+        <source>简体中文</source>
+        <translation>English</translation>
+    </message>
+</context>
+<context>
     <name>LoginDialog</name>
     <message>
         <source>TapTempest - 登录</source>
@@ -665,7 +672,7 @@ for %2 yuan?</translation>
     </message>
     <message>
         <source>减少动态效果: 关闭后点击不再播放任何特效, 窗口也不再震动; 按钮自身的按下反馈和“+1”保留, 已购买的特效和各自的开关不变</source>
-        <translation>Reduce motion: when off, clicks play no effects and the window no longer shakes; the button's own press feedback and "+1" stay, and bought effects and their switches are kept</translation>
+        <translation>Reduce motion: when off, clicks play no effects and the window no longer shakes; the button&apos;s own press feedback and &quot;+1&quot; stay, and bought effects and their switches are kept</translation>
     </message>
     <message>
         <source>按应用后生效</source>

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QtEndian>
 #include <QtTest>
 
 namespace {
@@ -83,6 +84,53 @@ QSet<QString> messageKeys(const QDomDocument &document)
         }
     }
     return keys;
+}
+
+QByteArray builtCatalogue()
+{
+    QFile file(InterfaceLanguage::englishTranslation());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The catalogue's blocks, each a tag byte and a big-endian length, after its 16-byte header.
+enum Block : quint8
+{
+    Hashes = 0x42,
+    Messages = 0x69
+};
+
+// `qm` with the contents of its `tag` block garbled from `from` (a share of the block) on and
+// its frame kept, so that the file still looks well-formed.
+QByteArray garbled(QByteArray qm, quint8 tag, double from = 0)
+{
+    qsizetype at = 16;
+    while (at + 5 <= qm.size()) {
+        const quint8 found = quint8(qm.at(at));
+        const quint32 length = qFromBigEndian<quint32>(qm.constData() + at + 1);
+        at += 5;
+        const qsizetype end = qMin<qsizetype>(at + length, qm.size());
+        for (qsizetype i = at + qsizetype(length * from); found == tag && i < end; ++i)
+            qm[i] = char(qm.at(i) ^ 0x5a);
+        at += length;
+    }
+    return qm;
+}
+
+// Every (context, source) of the committed catalogue.
+QList<QPair<QByteArray, QByteArray>> catalogueTexts()
+{
+    QList<QPair<QByteArray, QByteArray>> texts;
+    QFile file(committedCatalogue());
+    QDomDocument document;
+    if (!file.open(QIODevice::ReadOnly) || !document.setContent(&file))
+        return texts;
+    const QDomNodeList messages = document.elementsByTagName("message");
+    for (int i = 0; i < messages.size(); ++i) {
+        const QDomElement message = messages.at(i).toElement();
+        const QString context = message.parentNode().toElement().firstChildElement("name").text();
+        texts.append({context.toUtf8(), message.firstChildElement("source").text().toUtf8()});
+    }
+    return texts;
 }
 
 QStringList sorted(const QSet<QString> &set)
@@ -175,6 +223,17 @@ private slots:
         QTest::newRow("missing") << QByteArray();
         QTest::newRow("damaged") << QByteArray("\x3c\xb8\x64\x18 not a catalogue", 20);
         QTest::newRow("empty file") << QByteArray("");
+        // Real catalogues with a valid header, as a disk or a download leaves them.
+        const QByteArray qm = builtCatalogue();
+        QVERIFY(qm.size() > 1000);
+        QTest::newRow("header only") << qm.left(16);
+        QTest::newRow("cut in half") << qm.left(qm.size() / 2);
+        QTest::newRow("last byte missing") << qm.chopped(1);
+        QByteArray overwritten = qm;
+        overwritten.replace(16, qm.size() - 16, QByteArray(qm.size() - 16, '\xff'));
+        QTest::newRow("body overwritten") << overwritten;
+        QTest::newRow("messages garbled") << garbled(qm, Messages);
+        QTest::newRow("index garbled") << garbled(qm, Hashes);
     }
 
     void unusableTranslationFallsBackToChinese()
@@ -193,6 +252,40 @@ private slots:
         // Never an empty text: the Chinese source texts and Qt's Chinese buttons.
         QCOMPARE(shown("MainWindow", "退出登录"), QString("退出登录"));
         QCOMPARE(shown("QPlatformTheme", "Cancel"), QString("取消"));
+        const auto texts = catalogueTexts();
+        QVERIFY(texts.size() > 150);
+        for (const auto &[context, source] : texts)
+            QCOMPARE(shown(context, source), QString::fromUtf8(source));
+    }
+
+    // Damage the catalogue's own check cannot see: each text either has its English or keeps its
+    // Chinese source, none is empty or garbled into something else.
+    void partlyDamagedTranslationShowsEveryText_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray qm = builtCatalogue();
+        QVERIFY(qm.size() > 1000);
+        QTest::newRow("end of the messages garbled") << garbled(qm, Messages, 0.5);
+        QTest::newRow("end of the index garbled") << garbled(qm, Hashes, 0.5);
+    }
+
+    void partlyDamagedTranslationShowsEveryText()
+    {
+        QFETCH(QByteArray, content);
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        file.write(content);
+        file.close();
+        InterfaceLanguage::install(*qApp, "en", file.fileName());
+        QTranslator intact;
+        QVERIFY(intact.load(InterfaceLanguage::englishTranslation()));
+        const auto texts = catalogueTexts();
+        QVERIFY(texts.size() > 150);
+        for (const auto &[context, source] : texts) {
+            const QString text = shown(context, source);
+            if (text != intact.translate(context, source))
+                QCOMPARE(text, QString::fromUtf8(source));
+        }
     }
 
     // Every text of the program has a finished English translation with the same place
@@ -264,8 +357,8 @@ private slots:
         lupdate.setProcessChannelMode(QProcess::MergedChannels);
         lupdate.start(QStringLiteral(TAPTEMPEST_LUPDATE),
                       {'@' + sourceList, "-no-obsolete", "-locations", "none", "-ts", freshPath});
-        QVERIFY2(lupdate.waitForStarted(), qPrintable(TAPTEMPEST_LUPDATE + QString(": ") +
-                                                      lupdate.errorString()));
+        QVERIFY2(lupdate.waitForStarted(),
+                 qPrintable(TAPTEMPEST_LUPDATE + QString(": ") + lupdate.errorString()));
         QVERIFY(lupdate.waitForFinished(60000));
         const QString output = QString::fromLocal8Bit(lupdate.readAll());
         QVERIFY2(lupdate.exitStatus() == QProcess::NormalExit && lupdate.exitCode() == 0,

@@ -94,12 +94,35 @@ bool isInteractive(QAccessible::Role role)
     case QAccessible::List:
     case QAccessible::ListItem:
     case QAccessible::Table:
-    case QAccessible::Row:
+    case QAccessible::Cell:
     case QAccessible::Slider:
         return true;
     default:
         return false;
     }
+}
+
+// Why a screen reader would not tell what `iface` is, or an empty text when it would.
+QString unnamedBecause(QAccessibleInterface *iface)
+{
+    const QString name = iface->text(QAccessible::Name).trimmed();
+    if (isInteractive(iface->role()))
+        return name.isEmpty() ? QStringLiteral("no name") : QString();
+    if (iface->role() != QAccessible::StaticText)
+        return QString();
+    // An empty label says nothing and needs no name; one that shows a picture does.
+    if (auto *label = qobject_cast<QLabel *>(iface->object())) {
+        const bool showsPicture = !label->pixmap().isNull() || label->movie();
+        if (name.isEmpty())
+            return showsPicture ? QStringLiteral("a picture without a name") : QString();
+    }
+    // A figure read on its own ("1000") does not say what it counts; its caption must be in its
+    // name. A label whose words are its text is named by them.
+    static const QRegularExpression letter(QStringLiteral("\\p{L}"));
+    static const QRegularExpression digit(QStringLiteral("\\d"));
+    if (name.contains(digit) && !name.contains(letter))
+        return QStringLiteral("a figure without its caption: \"%1\"").arg(name);
+    return QString();
 }
 
 void collectUnnamed(QAccessibleInterface *iface, const QString &path, QStringList &out, int depth)
@@ -114,11 +137,22 @@ void collectUnnamed(QAccessibleInterface *iface, const QString &path, QStringLis
         (iface->object() ? QString::fromLatin1(iface->object()->metaObject()->className()) +
                                QLatin1Char('#') + iface->object()->objectName()
                          : QStringLiteral("role%1").arg(int(iface->role())));
-    if (isInteractive(iface->role()) && iface->text(QAccessible::Name).trimmed().isEmpty())
-        out << here;
-    // A table's rows and cells: rows are what a screen reader walks through.
+    const QString why = unnamedBecause(iface);
+    if (!why.isEmpty())
+        out << here + QStringLiteral(": ") + why;
+    // A table's cells have no object of their own: each is walked as a child of the table.
     for (int i = 0; i < iface->childCount(); ++i)
         collectUnnamed(iface->child(i), here, out, depth + 1);
+}
+
+// Text that elision code shortened: Qt marks the cut with "…", which no text of the program
+// holds, and whoever cuts by hand keeps the whole text as the tool tip.
+bool shortened(const QString &text, const QString &toolTip)
+{
+    const bool marked = text.contains(QChar(0x2026)) || text.contains(QLatin1String("..."));
+    if (!marked)
+        return false;
+    return text.contains(QChar(0x2026)) || (!toolTip.isEmpty() && toolTip != text);
 }
 
 } // namespace
@@ -130,23 +164,71 @@ QStringList unnamedControls(QWidget *window)
     return out;
 }
 
+namespace {
+
+// The text a label, button or group box shows, and how wide it must be to show all of it (0: it
+// wraps instead).
+QString textOf(QWidget *w, int *needed)
+{
+    if (auto *label = qobject_cast<QLabel *>(w)) {
+        *needed = label->wordWrap() ? 0 : label->sizeHint().width();
+        return label->text();
+    }
+    if (auto *button = qobject_cast<QAbstractButton *>(w)) {
+        *needed = button->sizeHint().width();
+        return button->text();
+    }
+    if (auto *group = qobject_cast<QGroupBox *>(w)) {
+        // The group's smallest size makes room for its whole title.
+        *needed = group->minimumSizeHint().width();
+        return group->title();
+    }
+    *needed = 0;
+    return QString();
+}
+
+QList<QWidget *> visibleWidgets(QWidget *window)
+{
+    QList<QWidget *> widgets{window};
+    for (QWidget *w : window->findChildren<QWidget *>())
+        if (w->isVisibleTo(window))
+            widgets << w;
+    return widgets;
+}
+
+} // namespace
+
 QStringList cutTexts(QWidget *window)
 {
     QStringList cut;
-    const QList<QWidget *> widgets = window->findChildren<QWidget *>();
-    for (QWidget *w : widgets) {
-        if (!w->isVisibleTo(window))
-            continue;
-        QString text;
-        if (auto *label = qobject_cast<QLabel *>(w); label && !label->wordWrap())
-            text = label->text();
-        else if (auto *button = qobject_cast<QAbstractButton *>(w))
-            text = button->text();
-        if (text.isEmpty())
-            continue;
-        const int needed = w->sizeHint().width();
-        if (w->width() < needed)
+    for (QWidget *w : visibleWidgets(window)) {
+        int needed = 0;
+        const QString text = textOf(w, &needed);
+        if (!text.isEmpty() && w->width() < needed)
             cut << QStringLiteral("%1: %2 < %3").arg(text).arg(w->width()).arg(needed);
+    }
+    return cut;
+}
+
+QStringList shortenedTexts(QWidget *window)
+{
+    QStringList cut;
+    const auto report = [&cut](const QString &text, const QString &toolTip) {
+        if (shortened(text, toolTip))
+            cut << QStringLiteral("%1: shortened from %2").arg(text, toolTip);
+    };
+    for (QWidget *w : visibleWidgets(window)) {
+        int needed = 0;
+        report(textOf(w, &needed), w->toolTip());
+        if (auto *table = qobject_cast<QTableWidget *>(w)) {
+            for (int r = 0; r < table->rowCount(); ++r)
+                for (int c = 0; c < table->columnCount(); ++c)
+                    if (QTableWidgetItem *item = table->item(r, c))
+                        report(item->text(), item->toolTip());
+        } else if (auto *list = qobject_cast<QListWidget *>(w)) {
+            for (int i = 0; i < list->count(); ++i)
+                report(list->item(i)->text(), list->item(i)->toolTip());
+        }
     }
     return cut;
 }

@@ -31,12 +31,19 @@ QStringList textsShown(QWidget *window);
 // the server) are taken out.
 QStringList chineseTexts(QWidget *window, const QStringList &names = {});
 
-// Interactive elements of `window` (buttons, boxes, fields, lists, tables, their rows) that a
-// screen reader would announce without a name, found through QAccessible from the window down.
+// What a screen reader would announce without saying what it is, found through QAccessible from
+// the window down: interactive elements (buttons, boxes, fields, lists, tables, their cells)
+// without a name, pictures without a name and figures whose name is only a number.
 QStringList unnamedControls(QWidget *window);
 
-// Visible labels, buttons and boxes narrower than their text needs, as "text: width < needed".
+// Visible labels, buttons and group titles narrower than their text needs, as
+// "text: width < needed".
 QStringList cutTexts(QWidget *window);
+
+// Visible labels, buttons, group titles, table cells and list items whose text elision code
+// shortened to fit (cutTexts cannot see those: the short text fits), as
+// "text: shortened from full text".
+QStringList shortenedTexts(QWidget *window);
 
 } // namespace uicheck
 
