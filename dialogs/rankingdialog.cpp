@@ -19,6 +19,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <limits>
+
 namespace {
 
 // The most rows the limit box offers; also the cap when no limit could be read.
@@ -135,7 +137,7 @@ void RankingDialog::onFetchRankingDone(bool success, const QJsonArray &rankings,
     const int rows =
         int(qMin<qsizetype>(rankings.size(), requestedLimit > 0 ? requestedLimit : kMostRows));
     populateTable(rankings, rows);
-    statusLabel->setText(tr("显示 %1 条记录").arg(rows));
+    statusLabel->setText(tr("显示 %n 条记录", nullptr, rows));
 }
 
 void RankingDialog::populateTable(const QJsonArray &rankings, int rows)
@@ -167,10 +169,13 @@ void RankingDialog::populateTable(const QJsonArray &rankings, int rows)
         rankingTable->setItem(row, 2, clicksItem);
 
         // A screen reader reads one cell at a time; each tells the whole row.
-        const QString rowText = tr("第 %1 名: %2, %3 次点击")
-                                    .arg(row + 1)
-                                    .arg(DisplayText::clean(username))
-                                    .arg(totalClicks);
+        // One arg() for all three, so that a "%1" in a name stays as it is. The clicks may pass
+        // 2^31, too big for %n: the count only picks the plural form.
+        const int clicksForm = int(qBound(qint64(std::numeric_limits<int>::min()), totalClicks,
+                                          qint64(std::numeric_limits<int>::max())));
+        const QString rowText = tr("第 %1 名: %2, %3 次点击", nullptr, clicksForm)
+                                    .arg(QString::number(row + 1), DisplayText::clean(username),
+                                         QString::number(totalClicks));
         for (QTableWidgetItem *item : {rankItem, nameItem, clicksItem})
             item->setData(Qt::AccessibleDescriptionRole, rowText);
     }

@@ -317,11 +317,11 @@ struct MainWindow::SpendQuestion
     const char *title;
     const char *noneText;
     const char *tooFewText; // fewer than `step` clicks
-    const char *prompt;     // %1: the clicks available
+    const char *prompt;     // %1: the clicks available; counted by them
     int step;               // also the smallest amount
     int suggested;
     const char *confirmTitle;
-    const char *confirmText; // %1: the amount, %2: its gain
+    const char *confirmText; // %n: the amount, %1: its gain
     qint64 gainTimes;        // gain = amount * gainTimes / gainPer
     qint64 gainPer;
 };
@@ -333,11 +333,11 @@ void MainWindow::onExchangeGold()
         QT_TR_NOOP("兑换金币"),
         QT_TR_NOOP("您没有可兑换的点击数!"),
         QT_TR_NOOP("兑换最少需要 100 点击"),
-        QT_TR_NOOP("您当前有 %1 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:"),
+        QT_TR_N_NOOP("您当前有 %1 点击数\n100 点击 = 1 金币\n\n请输入要兑换的点击数:"),
         100,
         100,
         QT_TR_NOOP("确认兑换"),
-        QT_TR_NOOP("将用 %1 点击数兑换 %2 金币\n是否确定?"),
+        QT_TR_N_NOOP("将用 %n 点击数兑换 %1 金币\n是否确定?"),
         1,
         100};
     spendClicks(exchange);
@@ -350,11 +350,11 @@ void MainWindow::onDepositToBank()
         QT_TR_NOOP("存入银行"),
         QT_TR_NOOP("您没有点击数可存入!\n请先点击获取点击数。"),
         "",
-        QT_TR_NOOP("您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:"),
+        QT_TR_N_NOOP("您当前有 %1 点击数\n1 点击 = 10 元\n\n请输入要存入的点击数:"),
         1,
         10,
         QT_TR_NOOP("确认存入"),
-        QT_TR_NOOP("将 %1 点击数存入 CoinVale\n获得 %2 元存款\n是否确定?"),
+        QT_TR_N_NOOP("将 %n 点击数存入 CoinVale\n获得 %1 元存款\n是否确定?"),
         10,
         1};
     spendClicks(deposit);
@@ -378,14 +378,16 @@ void MainWindow::spendClicks(const SpendQuestion &question)
 
     bool ok = false;
     const int amount =
-        QInputDialog::getInt(this, tr(question.title), tr(question.prompt).arg(available),
+        // Past 2^31 clicks %n cannot hold the figure; the count only picks the plural form.
+        QInputDialog::getInt(this, tr(question.title),
+                             tr(question.prompt, nullptr, inputLimit(available)).arg(available),
                              int(qMin<qint64>(available, question.suggested)), question.step,
                              inputLimit(available), question.step, &ok);
     if (!ok)
         return;
     const qint64 gain = qint64(amount) * question.gainTimes / question.gainPer;
     const auto answer = QMessageBox::question(this, tr(question.confirmTitle),
-                                              tr(question.confirmText).arg(amount).arg(gain),
+                                              tr(question.confirmText, nullptr, amount).arg(gain),
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;

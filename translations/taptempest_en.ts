@@ -379,24 +379,25 @@
         <source>兑换最少需要 100 点击</source>
         <translation>An exchange needs at least 100 clicks</translation>
     </message>
-    <message>
+    <message numerus="yes">
         <source>您当前有 %1 点击数
 100 点击 = 1 金币
 
 请输入要兑换的点击数:</source>
-        <translation>You have %1 clicks
+        <translation>
+            <numerusform>You have %1 click
 100 clicks = 1 gold
 
-Clicks to exchange:</translation>
+Clicks to exchange:</numerusform>
+            <numerusform>You have %1 clicks
+100 clicks = 1 gold
+
+Clicks to exchange:</numerusform>
+        </translation>
     </message>
     <message>
         <source>确认兑换</source>
         <translation>Confirm exchange</translation>
-    </message>
-    <message>
-        <source>将用 %1 点击数兑换 %2 金币
-是否确定?</source>
-        <translation>Exchange %1 clicks for %2 gold?</translation>
     </message>
     <message>
         <source>您没有点击数可存入!
@@ -404,26 +405,25 @@ Clicks to exchange:</translation>
         <translation>You have no clicks to deposit!
 Click first to earn some.</translation>
     </message>
-    <message>
+    <message numerus="yes">
         <source>您当前有 %1 点击数
 1 点击 = 10 元
 
 请输入要存入的点击数:</source>
-        <translation>You have %1 clicks
+        <translation>
+            <numerusform>You have %1 click
 1 click = 10 yuan
 
-Clicks to deposit:</translation>
+Clicks to deposit:</numerusform>
+            <numerusform>You have %1 clicks
+1 click = 10 yuan
+
+Clicks to deposit:</numerusform>
+        </translation>
     </message>
     <message>
         <source>确认存入</source>
         <translation>Confirm deposit</translation>
-    </message>
-    <message>
-        <source>将 %1 点击数存入 CoinVale
-获得 %2 元存款
-是否确定?</source>
-        <translation>Deposit %1 clicks in CoinVale
-for %2 yuan?</translation>
     </message>
     <message>
         <source>兑换失败</source>
@@ -464,6 +464,25 @@ for %2 yuan?</translation>
     <message>
         <source>每按一次得 1 次点击，并播放已开启的特效</source>
         <translation>Each press earns one click and plays the effects that are on</translation>
+    </message>
+    <message numerus="yes">
+        <source>将用 %n 点击数兑换 %1 金币
+是否确定?</source>
+        <translation>
+            <numerusform>Exchange %n click for %1 gold?</numerusform>
+            <numerusform>Exchange %n clicks for %1 gold?</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>将 %n 点击数存入 CoinVale
+获得 %1 元存款
+是否确定?</source>
+        <translation>
+            <numerusform>Deposit %n click in CoinVale
+for %1 yuan?</numerusform>
+            <numerusform>Deposit %n clicks in CoinVale
+for %1 yuan?</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -509,10 +528,6 @@ for %2 yuan?</translation>
         <translation>Loading failed: %1</translation>
     </message>
     <message>
-        <source>显示 %1 条记录</source>
-        <translation>Showing %1 entries</translation>
-    </message>
-    <message>
         <source>网络错误: %1</source>
         <translation>Network error: %1</translation>
     </message>
@@ -520,9 +535,19 @@ for %2 yuan?</translation>
         <source>显示数量</source>
         <translation>Rows shown</translation>
     </message>
-    <message>
+    <message numerus="yes">
         <source>第 %1 名: %2, %3 次点击</source>
-        <translation>Rank %1: %2, %3 clicks</translation>
+        <translation>
+            <numerusform>Rank %1: %2, %3 click</numerusform>
+            <numerusform>Rank %1: %2, %3 clicks</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>显示 %n 条记录</source>
+        <translation>
+            <numerusform>Showing %n entry</numerusform>
+            <numerusform>Showing %n entries</numerusform>
+        </translation>
     </message>
 </context>
 <context>

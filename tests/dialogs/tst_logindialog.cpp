@@ -57,6 +57,7 @@ private slots:
         english.resize(english.minimumSize());
         UI_CHECK_EMPTY(uicheck::chineseTexts(&english));
         UI_CHECK_EMPTY(uicheck::cutTexts(&english));
+        UI_CHECK_EMPTY(uicheck::shortenedTexts(&english));
         UI_CHECK_EMPTY(uicheck::unnamedControls(&english));
         QCOMPARE(english.windowTitle(), QString("TapTempest - Log in"));
     }

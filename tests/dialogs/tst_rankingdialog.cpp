@@ -80,6 +80,7 @@ private slots:
         QTRY_COMPARE(dialog.size(), dialog.minimumSize());
         UI_CHECK_EMPTY(uicheck::unnamedControls(&dialog));
         UI_CHECK_EMPTY(uicheck::cutTexts(&dialog));
+        UI_CHECK_EMPTY(uicheck::shortenedTexts(&dialog));
         const QString second = table->item(1, 2)->data(Qt::AccessibleDescriptionRole).toString();
         if (english) {
             UI_CHECK_EMPTY(uicheck::chineseTexts(&dialog));
@@ -99,6 +100,8 @@ private slots:
     void timeoutEnablesRefresh();
     void namesCannotReorderTheTable();
     void longNamesAreElided();
+    void countsSpeakEnglishForOneAndMore_data();
+    void countsSpeakEnglishForOneAndMore();
 
 private:
     QTableWidget *table(QWidget *d) { return d->findChild<QTableWidget *>("rankingTable"); }
@@ -384,6 +387,52 @@ void TestRankingDialog::timeoutEnablesRefresh()
     QTRY_VERIFY_WITH_TIMEOUT(refresh(&dialog)->isEnabled(), api->timeout() + 5000);
     QCOMPARE(status(&dialog)->text(), QStringLiteral("加载失败: 请求超时，请检查网络连接"));
     QCOMPARE(table(&dialog)->rowCount(), 0);
+}
+
+void TestRankingDialog::countsSpeakEnglishForOneAndMore_data()
+{
+    QTest::addColumn<bool>("english");
+    QTest::newRow("Chinese") << false;
+    QTest::newRow("English") << true;
+}
+
+// "1 entry" and "2 entries", "1 click" and "2 clicks"; the Chinese texts stay as they were. A
+// name that looks like a place marker is shown as it is.
+void TestRankingDialog::countsSpeakEnglishForOneAndMore()
+{
+    QFETCH(bool, english);
+    std::optional<uicheck::EnglishInterface> language;
+    if (english) {
+        language.emplace();
+        QVERIFY(language->isInstalled());
+    }
+    const auto rowText = [this](QWidget *d, int row) {
+        return table(d)->item(row, 1)->data(Qt::AccessibleDescriptionRole).toString();
+    };
+    peer->enqueue(rankingReply({QJsonObject{{"username", "%3 %1"}, {"total_clicks", 1}}}));
+    peer->enqueue(rankingReply({QJsonObject{{"username", "ann"}, {"total_clicks", 2}},
+                                QJsonObject{{"username", "bob"}, {"total_clicks", 1}}}));
+    RankingDialog dialog(api.get());
+    dialog.show();
+    auto *refreshButton = dialog.findChild<QPushButton *>("primaryButton");
+    QTRY_VERIFY(refreshButton->isEnabled());
+    if (english) {
+        QCOMPARE(status(&dialog)->text(), QString("Showing 1 entry"));
+        QCOMPARE(rowText(&dialog, 0), QString("Rank 1: %3 %1, 1 click"));
+    } else {
+        QCOMPARE(status(&dialog)->text(), QString("显示 1 条记录"));
+        QCOMPARE(rowText(&dialog, 0), QString("第 1 名: %3 %1, 1 次点击"));
+    }
+    QTest::mouseClick(refreshButton, Qt::LeftButton);
+    QTRY_COMPARE(table(&dialog)->rowCount(), 2);
+    if (english) {
+        QCOMPARE(status(&dialog)->text(), QString("Showing 2 entries"));
+        QCOMPARE(rowText(&dialog, 0), QString("Rank 1: ann, 2 clicks"));
+        QCOMPARE(rowText(&dialog, 1), QString("Rank 2: bob, 1 click"));
+    } else {
+        QCOMPARE(status(&dialog)->text(), QString("显示 2 条记录"));
+        QCOMPARE(rowText(&dialog, 0), QString("第 1 名: ann, 2 次点击"));
+    }
 }
 
 TAPTEMPEST_TEST_MAIN(TestRankingDialog)

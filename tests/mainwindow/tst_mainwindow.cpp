@@ -207,6 +207,21 @@ private:
         QTest::mouseClick(button("设置"), Qt::LeftButton);
         QCOMPARE(script.remaining(), 0);
     }
+    // Checks a modal box as a player reading English meets it, then answers it with `answer`.
+    static ModalScript::Action checkedInEnglish(QStringList *faults, ModalScript::Action answer)
+    {
+        return [faults, answer](QWidget *modal) {
+            const QString box = QStringLiteral("%1 \"%2\": ")
+                                    .arg(QString::fromLatin1(modal->metaObject()->className()),
+                                         modal->windowTitle());
+            const QStringList found = uicheck::chineseTexts(modal) + uicheck::cutTexts(modal) +
+                                      uicheck::shortenedTexts(modal) +
+                                      uicheck::unnamedControls(modal);
+            for (const QString &fault : found)
+                *faults << box + fault;
+            answer(modal);
+        };
+    }
     void openWindow()
     {
         const int statsBefore = peer->requestsFor("stats").size();
@@ -833,6 +848,7 @@ private slots:
             window->centralWidget()->layout()->activate();
             UI_CHECK_EMPTY(uicheck::chineseTexts(window, {"alice"}));
             UI_CHECK_EMPTY(uicheck::cutTexts(window));
+            UI_CHECK_EMPTY(uicheck::shortenedTexts(window));
             UI_CHECK_EMPTY(uicheck::unnamedControls(window));
             QTest::mouseClick(button(round == 0 ? "Light theme" : "Dark theme"), Qt::LeftButton);
         }
@@ -847,6 +863,54 @@ private slots:
         QAccessibleInterface *figure = QAccessible::queryAccessibleInterface(label("clicksLabel"));
         QVERIFY(figure);
         QCOMPARE(figure->text(QAccessible::Name), expected);
+    }
+
+    // The boxes the window opens, in English at the size they are shown: the player reads
+    // "1 click" and "2 clicks", every control is named, nothing is cut or left in Chinese.
+    void englishBoxesOfExchangeAndDeposit()
+    {
+        uicheck::EnglishInterface language;
+        QVERIFY(language.isInstalled());
+        game->clicks = 1;
+        openWindow();
+        QStringList faults;
+        ModalScript script;
+        auto input = script.then(checkedInEnglish(&faults, ModalScript::enterInt(1)));
+        auto confirm = script.then(checkedInEnglish(&faults, ModalScript::press(QMessageBox::No)));
+        QTest::mouseClick(button("Deposit"), Qt::LeftButton);
+        QCOMPARE(input->text, QString("You have 1 click\n1 click = 10 yuan\n\nClicks to deposit:"));
+        QCOMPARE(confirm->title, QString("Confirm deposit"));
+        QCOMPARE(confirm->text, QString("Deposit 1 click in CoinVale\nfor 10 yuan?"));
+
+        game->clicks = 2;
+        window->loadUserStats();
+        QTRY_COMPARE(shown("clicksLabel"), QString("2"));
+        input = script.then(checkedInEnglish(&faults, ModalScript::enterInt(2)));
+        confirm = script.then(checkedInEnglish(&faults, ModalScript::press(QMessageBox::No)));
+        QTest::mouseClick(button("Deposit"), Qt::LeftButton);
+        QCOMPARE(input->text,
+                 QString("You have 2 clicks\n1 click = 10 yuan\n\nClicks to deposit:"));
+        QCOMPARE(confirm->text, QString("Deposit 2 clicks in CoinVale\nfor 20 yuan?"));
+        // Too few to exchange: a warning.
+        auto warning = script.then(checkedInEnglish(&faults, ModalScript::press(QMessageBox::Ok)));
+        QTest::mouseClick(button("Exchange gold"), Qt::LeftButton);
+        QCOMPARE(warning->text, QString("An exchange needs at least 100 clicks"));
+
+        game->clicks = 250;
+        window->loadUserStats();
+        QTRY_COMPARE(shown("clicksLabel"), QString("250"));
+        game->overrides["exchange"].enqueue(ScriptedResponse::fail("not enough clicks"));
+        input = script.then(checkedInEnglish(&faults, ModalScript::enterInt(200)));
+        confirm = script.then(checkedInEnglish(&faults, ModalScript::press(QMessageBox::Yes)));
+        auto failure = script.then(checkedInEnglish(&faults, ModalScript::press(QMessageBox::Ok)));
+        QTest::mouseClick(button("Exchange gold"), Qt::LeftButton);
+        QCOMPARE(input->text,
+                 QString("You have 250 clicks\n100 clicks = 1 gold\n\nClicks to exchange:"));
+        QCOMPARE(confirm->text, QString("Exchange 200 clicks for 2 gold?"));
+        QTRY_VERIFY(failure->seen);
+        QCOMPARE(failure->title, QString("Exchange failed"));
+        QCOMPARE(script.remaining(), 0);
+        UI_CHECK_EMPTY(faults);
     }
 
     void settingsApplyReachesTheWindow()

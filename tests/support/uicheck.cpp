@@ -110,14 +110,9 @@ QString unnamedBecause(QAccessibleInterface *iface)
         return name.isEmpty() ? QStringLiteral("no name") : QString();
     if (iface->role() != QAccessible::StaticText)
         return QString();
-    // An empty label says nothing and needs no name; one that shows a picture does.
-    if (auto *label = qobject_cast<QLabel *>(iface->object())) {
-        const bool showsPicture = !label->pixmap().isNull() || label->movie();
-        if (name.isEmpty())
-            return showsPicture ? QStringLiteral("a picture without a name") : QString();
-    }
-    // A figure read on its own ("1000") does not say what it counts; its caption must be in its
-    // name. A label whose words are its text is named by them.
+    // Empty labels and pictures (a message box's icon) are decoration. A figure read on its own
+    // ("1000") does not say what it counts; its caption must be in its name. A label whose words
+    // are its text is named by them.
     static const QRegularExpression letter(QStringLiteral("\\p{L}"));
     static const QRegularExpression digit(QStringLiteral("\\d"));
     if (name.contains(digit) && !name.contains(letter))

@@ -33,7 +33,7 @@ QStringList chineseTexts(QWidget *window, const QStringList &names = {});
 
 // What a screen reader would announce without saying what it is, found through QAccessible from
 // the window down: interactive elements (buttons, boxes, fields, lists, tables, their cells)
-// without a name, pictures without a name and figures whose name is only a number.
+// without a name, and labels showing a figure whose name is only a number.
 QStringList unnamedControls(QWidget *window);
 
 // Visible labels, buttons and group titles narrower than their text needs, as
