@@ -6,7 +6,7 @@ TT_BUILD=${TAPTEMPEST_BUILD_DIR:-$TT_ROOT/build}
 
 TT_PACKAGES=(
   g++ make cmake ccache pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-multimedia-dev
+  qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev qt6-multimedia-dev
   qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libsodium-dev
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   openssl ca-certificates qt6-translations-l10n

@@ -27,11 +27,15 @@
 #include <QPointer>
 #include <QPropertyAnimation>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 #include <functional>
 #include <memory>
@@ -87,6 +91,25 @@ struct FakeGame
         return ScriptedResponse::fail("unexpected");
     }
 };
+
+// Accessibility events as a screen reader's bridge would receive them.
+struct AccessibleUpdate
+{
+    QObject *object;
+    QAccessible::Event type;
+    QString value;
+};
+QList<AccessibleUpdate> *accessibleUpdates = nullptr;
+
+void recordAccessibleUpdate(QAccessibleEvent *event)
+{
+    if (!accessibleUpdates)
+        return;
+    QString value;
+    if (event->type() == QAccessible::ValueChanged)
+        value = static_cast<QAccessibleValueChangeEvent *>(event)->value().toString();
+    accessibleUpdates->append({event->object(), event->type(), value});
+}
 
 // The sync and toast interval of the windows under test.
 constexpr int kTick = 500;
@@ -856,8 +879,8 @@ private slots:
         QCOMPARE(label("bankLabel")->accessibleName(), QString("Bank balance: 120 yuan"));
         QVERIFY(!clickButton()->accessibleDescription().isEmpty());
 
-        // What a screen reader reads for the figure follows each click. (The value-change event
-        // itself reaches only a platform accessibility bridge, which offscreen has none of.)
+        // What a screen reader reads for the figure follows each click (the events that tell it
+        // so: figuresAnnounceNewValuesOnly).
         click(3);
         const QString expected = QString("Clicks: %1").arg(game->clicks + 3);
         QAccessibleInterface *figure = QAccessible::queryAccessibleInterface(label("clicksLabel"));
@@ -911,6 +934,73 @@ private slots:
         QCOMPARE(failure->title, QString("Exchange failed"));
         QCOMPARE(script.remaining(), 0);
         UI_CHECK_EMPTY(faults);
+    }
+
+    // A screen reader following a figure hears its new value once, and nothing while it stays.
+    void figuresAnnounceNewValuesOnly()
+    {
+        openWindow();
+        QList<AccessibleUpdate> updates;
+        accessibleUpdates = &updates;
+        const QAccessible::UpdateHandler previous =
+            QAccessible::installUpdateHandler(recordAccessibleUpdate);
+        // Without an active platform accessibility Qt drops every event before the handler.
+        QPlatformAccessibility *platform =
+            QGuiApplicationPrivate::platformIntegration()->accessibility();
+        QVERIFY(platform);
+        const bool wasActive = platform->isActive();
+        platform->setActive(true);
+        const auto restore = qScopeGuard([&] {
+            QAccessible::installUpdateHandler(previous);
+            platform->setActive(wasActive);
+            accessibleUpdates = nullptr;
+        });
+        const auto values = [&](const char *name) {
+            QStringList found;
+            for (const AccessibleUpdate &u : std::as_const(updates))
+                if (u.object == label(name) && u.type == QAccessible::ValueChanged)
+                    found << u.value;
+            return found;
+        };
+        const auto names = [&](const char *name) {
+            int count = 0;
+            for (const AccessibleUpdate &u : std::as_const(updates))
+                count += u.object == label(name) && u.type == QAccessible::NameChanged;
+            return count;
+        };
+        QSignalSpy figures(window->session(), &GameSession::figuresChanged);
+
+        restartSyncTick();
+        click();
+        QCOMPARE(values("clicksLabel"), QStringList{"1001"});
+        QVERIFY(names("clicksLabel") > 0);
+        QCOMPARE(values("goldLabel"), QStringList());
+        QCOMPARE(values("bankLabel"), QStringList());
+        // The server confirms the click: the figure shown stays 1001 and is not announced again.
+        QTRY_COMPARE(peer->requestsFor("click").size(), 1);
+        QTRY_VERIFY(figures.count() > 0);
+        QCOMPARE(values("clicksLabel"), QStringList{"1001"});
+
+        updates.clear();
+        figures.clear();
+        game->gold = 8;
+        game->balance = 130;
+        window->loadUserStats();
+        QTRY_VERIFY(figures.count() > 0);
+        QCOMPARE(values("goldLabel"), QStringList{"8"});
+        QCOMPARE(values("bankLabel"), QStringList{"130 元"});
+        QCOMPARE(values("clicksLabel"), QStringList());
+        QVERIFY(names("goldLabel") > 0);
+
+        // The same figures again: silence.
+        updates.clear();
+        figures.clear();
+        window->loadUserStats();
+        QTRY_VERIFY(figures.count() > 0);
+        for (const char *name : {"clicksLabel", "goldLabel", "bankLabel"}) {
+            QCOMPARE(values(name), QStringList());
+            QCOMPARE(names(name), 0);
+        }
     }
 
     void settingsApplyReachesTheWindow()
