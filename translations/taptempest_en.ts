@@ -665,11 +665,15 @@ for %2 yuan?</translation>
     </message>
     <message>
         <source>减少动态效果: 关闭后点击不再播放任何特效, 窗口也不再震动; 按钮自身的按下反馈和“+1”保留, 已购买的特效和各自的开关不变</source>
-        <translation>Reduce motion: when off, clicks play no effects and the window no longer shakes; the button's own press feedback and "+1" stay, and bought effects and their switches are kept</translation>
+        <translation>Reduce motion: when off, clicks play no effects and the window no longer shakes; the button&apos;s own press feedback and &quot;+1&quot; stay, and bought effects and their switches are kept</translation>
     </message>
     <message>
         <source>按应用后生效</source>
         <translation>Takes effect when you press Apply</translation>
+    </message>
+    <message>
+        <source>重启后生效; 本次运行的语言由 TAPTEMPEST_LANG 决定</source>
+        <translation>Takes effect at the next start; TAPTEMPEST_LANG sets it for this run</translation>
     </message>
 </context>
 <context>
@@ -739,10 +743,6 @@ for %2 yuan?</translation>
         <translation>(click to buy)</translation>
     </message>
     <message>
-        <source>共 %1 个特效</source>
-        <translation>%1 effects</translation>
-    </message>
-    <message>
         <source>网络错误: %1</source>
         <translation>Network error: %1</translation>
     </message>
@@ -757,6 +757,13 @@ for %2 yuan?</translation>
     <message>
         <source>价格 %1 金币，未拥有，按下购买</source>
         <translation>Price %1 gold, not owned; press to buy</translation>
+    </message>
+    <message numerus="yes">
+        <source>共 %n 个特效</source>
+        <translation>
+            <numerusform>%n effect</numerusform>
+            <numerusform>%n effects</numerusform>
+        </translation>
     </message>
 </context>
 </TS>
