@@ -30,12 +30,15 @@ void LoginDialog::setupUi()
     layout->setSpacing(14);
 
     auto *welcome = new QLabel(tr("欢迎使用 TapTempest"), this);
-    welcome->setStyleSheet("font-size: 20px; font-weight: bold; color: #00b4d8;");
+    // Colours come from the theme: each theme has its readable shade.
+    welcome->setObjectName("welcomeLabel");
+    welcome->setStyleSheet("font-size: 20px; font-weight: bold;");
     welcome->setAlignment(Qt::AlignCenter);
     layout->addWidget(welcome);
 
     auto *hint = new QLabel(tr("请使用 CoinVale 账号登录"), this);
-    hint->setStyleSheet("font-size: 13px; color: #8b949e;");
+    hint->setObjectName("hintLabel");
+    hint->setStyleSheet("font-size: 13px;");
     hint->setAlignment(Qt::AlignCenter);
     layout->addWidget(hint);
 
@@ -66,7 +69,7 @@ void LoginDialog::setupUi()
     errorLabel->setObjectName("errorLabel");
     errorLabel->setAlignment(Qt::AlignCenter);
     errorLabel->setTextFormat(Qt::PlainText);
-    errorLabel->setStyleSheet("color: #ff4081; font-size: 13px;");
+    errorLabel->setStyleSheet("font-size: 13px;");
     errorLabel->hide();
     layout->addWidget(errorLabel);
 

@@ -17,6 +17,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -78,7 +79,7 @@ QString fitText(const QFontMetrics &metrics, const QString &name, const QString 
     return name.left(1) + dots + suffix;
 }
 
-// Enough for the switches and eight effect rows; the list scrolls for the rest.
+// Enough for the switches and four effect rows; the list scrolls for the rest.
 constexpr int kMinimumHeight = 560;
 // Fits a 1366 x 768 screen with a desktop panel and a title bar.
 constexpr int kInitialHeight = 680;
@@ -137,7 +138,12 @@ void SettingsDialog::setupUi()
     languageCombo->addItem(QStringLiteral("English"), QLatin1String(SettingsKeys::languageEnglish));
     languageLabel->setBuddy(languageCombo);
     languageRow->addWidget(languageCombo);
-    auto *languageNote = new QLabel(tr("重启后生效"), themeGroup);
+    // The environment wins over the stored choice for this run; say so, or the choice shown
+    // would seem to be ignored.
+    auto *languageNote = new QLabel(qEnvironmentVariableIsEmpty("TAPTEMPEST_LANG")
+                                        ? tr("重启后生效")
+                                        : tr("重启后生效; 本次运行的语言由 TAPTEMPEST_LANG 决定"),
+                                    themeGroup);
     languageNote->setObjectName(QStringLiteral("languageNote"));
     languageNote->setWordWrap(true);
     languageRow->addWidget(languageNote, 1);
@@ -157,17 +163,22 @@ void SettingsDialog::setupUi()
         makeSpin(buttonGroup, "borderWidthSpin", 0, 10, SettingsKeys::defaultButtonBorderWidth);
     buttonColorButton = makeSwatch(buttonGroup, "buttonColorButton");
     borderColorButton = makeSwatch(buttonGroup, "borderColorButton");
+    // Two settings a row, so that the effect list keeps its height on a small screen.
     const QList<QPair<QString, QWidget *>> rows = {
-        {tr("按钮宽度:"), widthSpin},       {tr("按钮高度:"), heightSpin},
-        {tr("圆角半径:"), radiusSpin},      {tr("按钮颜色:"), buttonColorButton},
-        {tr("边框宽度:"), borderWidthSpin}, {tr("边框颜色:"), borderColorButton}};
-    for (int row = 0; row < rows.size(); ++row) {
-        auto *label = new QLabel(rows[row].first, buttonGroup);
+        {tr("按钮宽度:"), widthSpin},         {tr("按钮高度:"), heightSpin},
+        {tr("圆角半径:"), radiusSpin},        {tr("边框宽度:"), borderWidthSpin},
+        {tr("按钮颜色:"), buttonColorButton}, {tr("边框颜色:"), borderColorButton}};
+    for (int i = 0; i < rows.size(); ++i) {
+        auto *label = new QLabel(rows[i].first, buttonGroup);
         // The label names its control for screen readers.
-        label->setBuddy(rows[row].second);
-        buttonGrid->addWidget(label, row, 0);
-        buttonGrid->addWidget(rows[row].second, row, 1);
+        label->setBuddy(rows[i].second);
+        const int column = (i % 2) * 3;
+        buttonGrid->addWidget(label, i / 2, column);
+        buttonGrid->addWidget(rows[i].second, i / 2, column + 1, Qt::AlignLeft);
     }
+    buttonGrid->setColumnMinimumWidth(2, 8);
+    buttonGrid->setColumnStretch(1, 1);
+    buttonGrid->setColumnStretch(4, 1);
     layout->addWidget(buttonGroup);
 
     // Effects.
@@ -191,6 +202,8 @@ void SettingsDialog::setupUi()
     effectsScrollArea = new QScrollArea(effectsGroup);
     effectsScrollArea->setObjectName(QStringLiteral("effectsScrollArea"));
     effectsScrollArea->setWidgetResizable(true);
+    // The columns follow the width instead, so there is never anything to scroll sideways.
+    effectsScrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The handle's grey stands out from both themes' backgrounds (3:1 and more).
     effectsScrollArea->setStyleSheet(
         QStringLiteral("QScrollArea { border: 1px solid #30363d; border-radius: 4px; background: "
@@ -256,8 +269,6 @@ void SettingsDialog::setupUi()
 
 void SettingsDialog::populateEffects()
 {
-    int row = 0;
-    int column = 0;
     for (int id = 1; id <= EffectManager::effectCount(); ++id) {
         const bool owned = !ownership || ownership->owns(id);
         auto *box = new QCheckBox(EffectManager::effectName(id) + effectSuffix(id, owned),
@@ -267,14 +278,29 @@ void SettingsDialog::populateEffects()
         box->setChecked(owned && effectManager->isEffectEnabled(id));
         box->setEnabled(owned);
         box->setAccessibleDescription(tr("按应用后生效"));
-        effectsGrid->addWidget(box, row, column);
-        effectsGrid->setColumnStretch(column, 1);
-        if (++column > 2) {
-            column = 0;
-            ++row;
-        }
+        // The columns share the width; fitEffectTexts keeps every text within its column.
+        box->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         effectCheckBoxes.append(qMakePair(id, box));
     }
+    placeEffects(effectColumns);
+    // At least four rows show, whatever the rest of the dialog needs.
+    const int rowHeight = effectCheckBoxes.first().second->sizeHint().height();
+    const QMargins margins = effectsGrid->contentsMargins();
+    effectsScrollArea->setMinimumHeight(4 * rowHeight + 3 * effectsGrid->verticalSpacing() +
+                                        margins.top() + margins.bottom() +
+                                        2 * effectsScrollArea->frameWidth());
+}
+
+void SettingsDialog::placeEffects(int columns)
+{
+    effectColumns = columns;
+    for (int i = 0; i < effectCheckBoxes.size(); ++i) {
+        QCheckBox *box = effectCheckBoxes[i].second;
+        effectsGrid->removeWidget(box);
+        effectsGrid->addWidget(box, i / columns, i % columns);
+    }
+    for (int column = 0; column < 3; ++column)
+        effectsGrid->setColumnStretch(column, column < columns ? 1 : 0);
 }
 
 bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
@@ -287,19 +313,44 @@ bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
 
 void SettingsDialog::fitEffectTexts(int width)
 {
+    // Room for the vertical scroll bar is kept whether it shows or not, so that its coming and
+    // going cannot change the columns back and forth.
+    const QScrollBar *bar = effectsScrollArea->verticalScrollBar();
+    if (!bar->isVisible())
+        width -= bar->sizeHint().width();
     const QMargins margins = effectsGrid->contentsMargins();
-    const int columnWidth =
-        (width - margins.left() - margins.right() - 2 * effectsGrid->horizontalSpacing()) / 3;
+    const int inner = width - margins.left() - margins.right();
+    const int spacing = effectsGrid->horizontalSpacing();
+
+    struct Fit
+    {
+        QCheckBox *box;
+        QString name, suffix;
+        int chrome;
+    };
+    QList<Fit> fits;
+    int widest = 0;
     for (const auto &[id, box] : std::as_const(effectCheckBoxes)) {
+        const QFontMetrics metrics = box->fontMetrics();
         const QString name = EffectManager::effectName(id);
         const QString suffix = effectSuffix(id, box->isEnabled());
-        const QString full = name + suffix;
-        const QFontMetrics metrics = box->fontMetrics();
         // What the box needs besides its text: indicator, spacing, padding.
         const int chrome = box->sizeHint().width() - metrics.horizontalAdvance(box->text());
-        const QString shown = fitText(metrics, name, suffix, columnWidth - chrome);
-        box->setText(shown);
-        box->setToolTip(shown == full ? QString() : full);
+        widest = qMax(widest, chrome + metrics.horizontalAdvance(name + suffix));
+        fits.append({box, name, suffix, chrome});
+    }
+    int columns = 3;
+    while (columns > 1 && (inner - (columns - 1) * spacing) / columns < widest)
+        --columns;
+    if (columns != effectColumns)
+        placeEffects(columns);
+    const int columnWidth = (inner - (columns - 1) * spacing) / columns;
+    for (const Fit &fit : std::as_const(fits)) {
+        const QString full = fit.name + fit.suffix;
+        const QString shown =
+            fitText(fit.box->fontMetrics(), fit.name, fit.suffix, columnWidth - fit.chrome);
+        fit.box->setText(shown);
+        fit.box->setToolTip(shown == full ? QString() : full);
     }
 }
 

@@ -47,9 +47,11 @@ private slots:
 private:
     void setupUi();
     void populateEffects();
-    // Fits the effect texts into three columns of a list `width` pixels wide; a shortened
-    // text keeps the whole one as its tool tip.
+    // Lays the effect boxes out in as many columns, three at most, as let every whole text fit
+    // a list `width` pixels wide. Only a single column too narrow for a text shortens it, and a
+    // shortened text keeps the whole one as its tool tip.
     void fitEffectTexts(int width);
+    void placeEffects(int columns);
     void loadSettings();
     void saveSettings();
     void showButtonLook(const ButtonLook &look);
@@ -76,4 +78,5 @@ private:
     QWidget *effectsContainer = nullptr;
     QGridLayout *effectsGrid = nullptr;
     QList<QPair<int, QCheckBox *>> effectCheckBoxes;
+    int effectColumns = 3;
 };

@@ -3,6 +3,7 @@
 #include "announcedfigure.h"
 #include "itemcolourdelegate.h"
 
+#include "feedback/effectmanager.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 
@@ -203,7 +204,11 @@ void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, con
             continue;
         seenClasses.insert(cssClass);
 
-        const QString name = effect.value(QStringLiteral("name")).toString();
+        QString name = effect.value(QStringLiteral("name")).toString();
+        // The catalogue's own name is shown in the interface's language, as in the settings;
+        // a name the server changed is shown as it comes.
+        if (name == EffectManager::effectInfo(effectId).name)
+            name = EffectManager::effectName(effectId);
         const int price = effect.value(QStringLiteral("price")).toInt(0);
         // Only a real JSON boolean counts.
         const bool owned = effect.value(QStringLiteral("owned")).toBool(false);
@@ -225,7 +230,7 @@ void ShopDialog::onFetchEffectsDone(bool success, const QJsonArray &effects, con
     }
     if (selectedId != 0)
         selectEffect(selectedId);
-    countText = tr("共 %1 个特效").arg(count);
+    countText = tr("共 %n 个特效", nullptr, count);
     if (holdingPurchaseMessage)
         purchaseMessageTimer->start();
     else

@@ -703,6 +703,10 @@ for %1 yuan?</numerusform>
         <source>按应用后生效</source>
         <translation>Takes effect when you press Apply</translation>
     </message>
+    <message>
+        <source>重启后生效; 本次运行的语言由 TAPTEMPEST_LANG 决定</source>
+        <translation>Takes effect at the next start; TAPTEMPEST_LANG sets it for this run</translation>
+    </message>
 </context>
 <context>
     <name>ShopDialog</name>
@@ -771,10 +775,6 @@ for %1 yuan?</numerusform>
         <translation>(click to buy)</translation>
     </message>
     <message>
-        <source>共 %1 个特效</source>
-        <translation>%1 effects</translation>
-    </message>
-    <message>
         <source>网络错误: %1</source>
         <translation>Network error: %1</translation>
     </message>
@@ -789,6 +789,13 @@ for %1 yuan?</numerusform>
     <message>
         <source>价格 %1 金币，未拥有，按下购买</source>
         <translation>Price %1 gold, not owned; press to buy</translation>
+    </message>
+    <message numerus="yes">
+        <source>共 %n 个特效</source>
+        <translation>
+            <numerusform>%n effect</numerusform>
+            <numerusform>%n effects</numerusform>
+        </translation>
     </message>
 </context>
 </TS>

@@ -202,7 +202,7 @@ int childStartup(int argc, char **argv, bool stages)
 
 using bench::sendMouse;
 
-using bench::liveLabels;
+using bench::liveEffectItems;
 
 // Clicks the main window's button at a steady rate, then waits until the server has confirmed
 // every click and closes the window.
@@ -223,7 +223,7 @@ public:
 
     int clicksMade = 0;
     int clicksDue = 0;
-    int peakLabels = 0;
+    int peakItems = 0;
     qint64 maxSampledRssKb = 0;
     double worstInputDelayMs = 0;
     double drainMs = 0;
@@ -249,7 +249,7 @@ private:
                 pressedAt = -1;
                 lastRelease = now;
                 ++clicksMade;
-                peakLabels = std::max(peakLabels, liveLabels(window));
+                peakItems = std::max(peakItems, liveEffectItems(window));
             }
             return;
         }
@@ -316,7 +316,7 @@ int childSession(int argc, char **argv, int seconds, int rate)
         return 1;
     report("clicks_made", driver->clicksMade);
     report("clicks_due", driver->clicksDue);
-    report("peak_labels", driver->peakLabels);
+    report("peak_items", driver->peakItems);
     report("worst_input_delay_ms", QString::number(driver->worstInputDelayMs, 'f', 1));
     report("drain_ms", QString::number(driver->drainMs, 'f', 0));
     report("clicking_ms", QString::number(driver->clickingMs, 'f', 0));
@@ -419,7 +419,11 @@ bool saveSession(ReferenceServer *server)
 {
     const QString user = QStringLiteral("bench");
     const QString password = QStringLiteral("bench-password-1");
-    if (!server->addUser(user, password)) {
+    // Enough clicks to buy the whole catalogue: only owned effects play.
+    qint64 gold = 0;
+    for (int id = 1; id <= EffectManager::effectCount(); ++id)
+        gold += EffectManager::effectPrice(id);
+    if (!server->addUser(user, password, gold * 100)) {
         std::fprintf(stderr, "cannot add the account\n");
         return false;
     }
@@ -446,6 +450,30 @@ bool saveSession(ReferenceServer *server)
         std::fprintf(stderr, "login failed: %s\n", qPrintable(error));
         return false;
     }
+
+    // Waits for one call; false with the server's text when it failed.
+    auto call = [&](const char *what, const std::function<void(ApiCallback)> &send) {
+        bool ok = false;
+        bool answered = false;
+        QEventLoop wait;
+        send([&](bool success, const QJsonObject &, const ApiError &failure) {
+            ok = success;
+            error = failure;
+            answered = true;
+            wait.quit();
+        });
+        if (!answered)
+            wait.exec();
+        if (!ok)
+            std::fprintf(stderr, "%s failed: %s\n", what, qPrintable(error));
+        return ok;
+    };
+    if (!call("exchange",
+              [&](ApiCallback done) { apiClient.exchangeGold(int(gold * 100), std::move(done)); }))
+        return false;
+    for (int id = 1; id <= EffectManager::effectCount(); ++id)
+        if (!call("purchase", [&](ApiCallback done) { apiClient.buyEffect(id, std::move(done)); }))
+            return false;
 
     return bench::switchOnEveryEffect();
 }
@@ -541,12 +569,12 @@ void runSession(const Options &options, ReferenceServer *server)
     const auto kb = [&](const QString &key) { return run.values.value(key).toLongLong(); };
     const qint64 credited = server->account("bench").lifetimeClicks - before;
     std::printf("effects on: %s of %d; clicks made %s of %s due, worst input delay %s ms; peak "
-                "%s live effect labels\n",
+                "%s live effect items\n",
                 qPrintable(run.values.value("effects_on")), EffectManager::effectCount(),
                 qPrintable(run.values.value("clicks_made")),
                 qPrintable(run.values.value("clicks_due")),
                 qPrintable(run.values.value("worst_input_delay_ms")),
-                qPrintable(run.values.value("peak_labels")));
+                qPrintable(run.values.value("peak_items")));
     std::printf("clicking took %.1f s; server credited %lld clicks (%s); all confirmed %s ms "
                 "after the last click\n",
                 run.values.value("clicking_ms").toDouble() / 1000.0, credited,
@@ -558,10 +586,10 @@ void runSession(const Options &options, ReferenceServer *server)
                 qPrintable(bench::mib(kb("start_hwm_kb"))),
                 qPrintable(bench::mib(kb("max_sampled_rss_kb"))),
                 qPrintable(bench::mib(kb("hwm_kb"))), qPrintable(bench::mib(kb("end_rss_kb"))));
-    std::printf("| platform | seconds | clicks/s | clicks | peak labels | VmHWM MiB |\n");
+    std::printf("| platform | seconds | clicks/s | clicks | peak items | VmHWM MiB |\n");
     std::printf("| %s | %d | %d | %s | %s | %s |\n", qPrintable(options.platform),
                 options.sessionSeconds, options.rate, qPrintable(run.values.value("clicks_made")),
-                qPrintable(run.values.value("peak_labels")), qPrintable(bench::mib(kb("hwm_kb"))));
+                qPrintable(run.values.value("peak_items")), qPrintable(bench::mib(kb("hwm_kb"))));
     std::fflush(stdout);
 }
 

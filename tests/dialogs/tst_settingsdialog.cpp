@@ -158,6 +158,14 @@ private slots:
         QCOMPARE(AppSettings::language(), QString("zh_CN"));
         button(&dialog, english ? "Apply" : "应用")->click();
         QCOMPARE(AppSettings::language(), QString("en"));
+
+        // While the environment picks this run's language, the stored choice shown says so.
+        qputenv("TAPTEMPEST_LANG", english ? "en" : "zh_CN");
+        SettingsDialog overridden(&auth, &effects);
+        qunsetenv("TAPTEMPEST_LANG");
+        QCOMPARE(child<QComboBox>(&overridden, "languageCombo")->currentData().toString(),
+                 QString("en"));
+        QVERIFY(child<QLabel>(&overridden, "languageNote")->text().contains("TAPTEMPEST_LANG"));
     }
 
     void emptyStoreShowsDefaults();
@@ -526,17 +534,32 @@ TAPTEMPEST_TEST_MAIN(TestSettingsDialog)
 void TestSettingsDialog::effectListReadableAndWithoutSidewaysScrolling_data()
 {
     QTest::addColumn<bool>("dark");
-    QTest::newRow("dark") << true;
-    QTest::newRow("light") << false;
+    QTest::addColumn<bool>("english");
+    QTest::addColumn<bool>("mostNotBought");
+    QTest::newRow("dark, all bought") << true << false << false;
+    QTest::newRow("light, all bought") << false << false << false;
+    QTest::newRow("dark, most not bought") << true << false << true;
+    QTest::newRow("English, light, most not bought") << false << true << true;
+    QTest::newRow("English, dark, all bought") << true << true << false;
 }
 
 void TestSettingsDialog::effectListReadableAndWithoutSidewaysScrolling()
 {
     QFETCH(bool, dark);
+    QFETCH(bool, english);
+    QFETCH(bool, mostNotBought);
+    std::optional<uicheck::EnglishInterface> language;
+    if (english) {
+        language.emplace();
+        QVERIFY(language->isInstalled());
+    }
     rendering::applyThemeSheet(dark);
     AuthManager auth;
     EffectManager effects;
-    SettingsDialog dialog(&auth, &effects);
+    EffectOwnership ownership(&effects);
+    if (mostNotBought)
+        ownership.setOwned("id:7", {1, 3, 10, 14});
+    SettingsDialog dialog(&auth, &effects, &ownership);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     // Room for a 1366 x 768 screen's panel and title bar; the effect list scrolls instead.
@@ -544,38 +567,51 @@ void TestSettingsDialog::effectListReadableAndWithoutSidewaysScrolling()
     QCOMPARE(dialog.width(), 520);
     auto *area = child<QScrollArea>(&dialog, "effectsScrollArea");
     QWidget *container = child<QWidget>(&dialog, "effectsContainer");
-    QTRY_VERIFY(area->verticalScrollBar()->isVisible());
-    QVERIFY(area->verticalScrollBar()->maximum() > 0);
-    QPushButton *apply = button(&dialog, "应用");
-    QVERIFY(apply->isVisible());
-    QVERIFY(apply->mapTo(&dialog, apply->rect().bottomRight()).y() < dialog.height());
 
-    // All three columns fit: nothing to scroll sideways, and no box is squeezed below what its
-    // text needs. A shortened text keeps the whole one as its tool tip.
-    QTRY_VERIFY(container->width() <= area->viewport()->width());
-    QVERIFY(!area->horizontalScrollBar()->isVisible());
-    int shortened = 0;
-    for (int id = 1; id <= EffectManager::effectCount(); ++id) {
-        QCheckBox *box = effectBox(&dialog, id);
-        const QString full = QStringLiteral("%1 (%2 金币)")
-                                 .arg(EffectManager::effectName(id))
-                                 .arg(EffectManager::effectPrice(id));
-        QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(full));
-        QVERIFY2(box->geometry().right() < area->viewport()->width(), qPrintable(full));
-        if (box->text() != full) {
-            ++shortened;
-            // The name is cut, the price kept.
-            const QString text = box->text();
-            const int dots = int(text.indexOf("..."));
-            QVERIFY2(dots > 0, qPrintable(text));
-            QVERIFY(EffectManager::effectName(id).startsWith(text.left(dots)));
-            QVERIFY(full.endsWith(text.mid(dots + 3)));
-            QCOMPARE(box->toolTip(), full);
-        } else {
+    // At its first and at its smallest size: every effect's whole text within the list, nothing
+    // to scroll sideways, at least four rows in view, and 应用 on screen.
+    for (const QSize size : {dialog.size(), dialog.minimumSize()}) {
+        dialog.resize(size);
+        QTRY_COMPARE(dialog.size(), size);
+        QTRY_VERIFY(container->width() <= area->viewport()->width());
+        QVERIFY(!area->horizontalScrollBar()->isVisible());
+        QTRY_VERIFY(area->verticalScrollBar()->isVisible());
+        QVERIFY(area->verticalScrollBar()->maximum() > 0);
+        QSet<int> columns;
+        for (int id = 1; id <= EffectManager::effectCount(); ++id) {
+            QCheckBox *box = effectBox(&dialog, id);
+            const QString full =
+                EffectManager::effectName(id) +
+                (english ? QStringLiteral(" (%1 gold)") : QStringLiteral(" (%1 金币)"))
+                    .arg(EffectManager::effectPrice(id)) +
+                (box->isEnabled() ? QString()
+                 : english        ? QStringLiteral(" not bought")
+                                  : QStringLiteral(" 未购买"));
+            QCOMPARE(box->text(), full);
             QVERIFY(box->toolTip().isEmpty());
+            QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(full));
+            QVERIFY2(box->geometry().right() < area->viewport()->width(), qPrintable(full));
+            columns.insert(box->x());
         }
+        // Whole texts come before columns, but Chinese keeps two at this width.
+        if (!english)
+            QVERIFY2(columns.size() >= 2, qPrintable(QString::number(columns.size())));
+        QCheckBox *first = effectBox(&dialog, 1);
+        QVERIFY2(area->viewport()->height() >= 4 * first->height(),
+                 qPrintable(QString::number(area->viewport()->height())));
+        QPushButton *apply = button(&dialog, english ? "Apply" : "应用");
+        QVERIFY(apply->isVisible());
+        QVERIFY(apply->mapTo(&dialog, apply->rect().bottomRight()).y() < dialog.height());
+        if (english)
+            UI_CHECK_EMPTY(uicheck::cutTexts(&dialog));
     }
-    QVERIFY(shortened < EffectManager::effectCount() / 2);
+
+    // Widened, the dialog gives the list its three columns back, the texts still whole.
+    dialog.resize(1000, dialog.height());
+    QTRY_COMPARE(effectBox(&dialog, 3)->y(), effectBox(&dialog, 1)->y());
+    QVERIFY(effectBox(&dialog, 4)->y() > effectBox(&dialog, 1)->y());
+    QVERIFY(effectBox(&dialog, 2)->toolTip().isEmpty());
+    QVERIFY(!area->horizontalScrollBar()->isVisible());
 
     // Behind the boxes is the theme's colour, so their text reads as well as the rest.
     const QImage image = rendering::render(&dialog);

@@ -1,4 +1,5 @@
 #include "dialogs/shopdialog.h"
+#include "feedback/effectmanager.h"
 #include "net/apiclient.h"
 #include "net/authmanager.h"
 #include "support/referenceserver.h"
@@ -118,13 +119,15 @@ private slots:
             QVERIFY(language->isInstalled());
         }
         peer->setHandler([](const RecordedRequest &) {
+            // Names the server changed, and one it sends as the catalogue has it.
             return effectsReply({effect(1, "effect-star", "Gleam", 50, true),
-                                 effect(2, "effect-firework", "Boom", 100, false)});
+                                 effect(2, "effect-firework", "Boom", 100, false),
+                                 effect(3, "effect-bounce_text", "数字飘动", 30, false)});
         });
         ShopDialog dialog(auth.get(), api.get());
         dialog.show();
         auto *list = dialog.findChild<QListWidget *>("effectList");
-        QTRY_COMPARE(list->count(), 2);
+        QTRY_COMPARE(list->count(), 3);
         dialog.resize(dialog.minimumSize());
         QTRY_COMPARE(dialog.size(), dialog.minimumSize());
         UI_CHECK_EMPTY(uicheck::unnamedControls(&dialog));
@@ -136,7 +139,12 @@ private slots:
             QCOMPARE(list->item(0)->text(), QString("Gleam - 50 gold (owned)"));
             QCOMPARE(owned, QString("Price 50 gold, owned"));
             QCOMPARE(notOwned, QString("Price 100 gold, not owned; press to buy"));
+            QCOMPARE(list->item(2)->text(),
+                     EffectManager::effectName(3) + " - 30 gold (click to buy)");
+            QCOMPARE(status(&dialog)->text(), QString("3 effects"));
         } else {
+            QCOMPARE(list->item(2)->text(), QString("数字飘动 - 30 金币 (点击购买)"));
+            QCOMPARE(status(&dialog)->text(), QString("共 3 个特效"));
             QCOMPARE(owned, QString("价格 50 金币，已拥有"));
             QVERIFY(notOwned.contains("未拥有"));
         }

@@ -33,6 +33,7 @@
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QSettings>
+#include <QStatusBar>
 #include <QStringDecoder>
 #include <QStyleFactory>
 #include <QTableWidget>
@@ -332,9 +333,14 @@ struct Windows
     std::unique_ptr<MainWindow> main;
     std::unique_ptr<ShopDialog> shop;
     std::unique_ptr<RankingDialog> ranking;
+    std::unique_ptr<LoginDialog> login;
+    EffectManager effects;
+    std::unique_ptr<SettingsDialog> settings;
 
     ~Windows()
     {
+        settings.reset();
+        login.reset();
         ranking.reset();
         shop.reset();
         main.reset();
@@ -408,6 +414,21 @@ struct Windows
         table->selectRow(4);
         return true;
     }
+
+    // The log-in and settings dialogs, for the checks that cover every window.
+    bool openDialogs()
+    {
+        login = std::make_unique<LoginDialog>(client.auth.get(), client.api.get());
+        login->show();
+        // As after a refused log-in.
+        auto *error = login->findChild<QLabel *>("errorLabel");
+        error->setText(QStringLiteral("用户名或密码错误"));
+        error->show();
+        settings = std::make_unique<SettingsDialog>(client.auth.get(), &effects);
+        settings->show();
+        return QTest::qWaitForWindowExposed(login.get()) &&
+               QTest::qWaitForWindowExposed(settings.get());
+    }
 };
 
 } // namespace
@@ -472,8 +493,8 @@ private slots:
         QString error;
         QVERIFY2(parseSheet(text, &rules, &error), qPrintable(error));
         QVERIFY(!rules.isEmpty());
-        // Both themes style the same 88 selectors; a rule lost in an edit shows here.
-        QCOMPARE(rules.size(), 88);
+        // Both themes style the same 91 selectors; a rule lost in an edit shows here.
+        QCOMPARE(rules.size(), 91);
     }
 
     void sheetsStyleEveryObjectName()
@@ -481,7 +502,8 @@ private slots:
         static const char *const names[] = {"#clickButton",   "#funcButton",      "#dangerButton",
                                             "#primaryButton", "#secondaryButton", "#usernameLabel",
                                             "#clicksLabel",   "#goldLabel",       "#bankLabel",
-                                            "#toastLabel",    "#infoLabel"};
+                                            "#toastLabel",    "#infoLabel",       "#welcomeLabel",
+                                            "#hintLabel",     "#errorLabel"};
         for (const char *path : {kDarkPath, kLightPath}) {
             QSet<QString> selectors;
             for (const Rule &rule : parsed(path))
@@ -573,7 +595,7 @@ private slots:
             {"White", "#ffffff", "#ffffff"},          {"AccentFace", "#00819b", "#0080a9"},
             {"PrimaryPressed", "#006b8e", "#006b8f"}, {"Danger", "#f85149", "#cf222e"},
             {"DangerPressed", "#ec1309", "#cf222e"},  {"Clicks", "#ff8f00", "#ac5e05"},
-            {"Toast", "#ff8f00", "#d97706"},          {"Gold", "#ffd700", "#906d10"}};
+            {"Toast", "#ff8f00", "#ab5e05"},          {"Gold", "#ffd700", "#906d10"}};
         QTest::addColumn<bool>("dark");
         QTest::addColumn<QVariantMap>("colours");
         for (const bool dark : {true, false}) {
@@ -761,12 +783,22 @@ private slots:
                          "main window: +1", 3.0);
         QTest::mouseRelease(click, Qt::LeftButton);
 
+        // A message in the status bar, as after a sync.
+        auto *toast = windows.main->findChild<QLabel *>("toastLabel");
+        toast->setText(QStringLiteral("已同步到服务器"));
+        toast->show();
+        readings << readTexts(windows.main->statusBar(), "main window, status bar");
+        toast->hide();
+
         readings << readTexts(windows.shop.get(), "shop");
         QPushButton *refresh = windows.button(windows.ranking.get(), "刷新");
         readings << readTexts(windows.ranking.get(), "ranking");
         refresh->setDown(true);
         readings << readTexts(refresh, "ranking, pressed");
         refresh->setDown(false);
+        QVERIFY(windows.openDialogs());
+        readings << readTexts(windows.login.get(), "log-in");
+        readings << readTexts(windows.settings.get(), "settings");
 
         QStringList failing;
         for (const Reading &r : std::as_const(readings)) {
