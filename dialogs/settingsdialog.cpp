@@ -2,6 +2,7 @@
 
 #include "feedback/effectmanager.h"
 #include "feedback/effectownership.h"
+#include "feedback/readablecolour.h"
 #include "net/appsettings.h"
 #include "net/settingskeys.h"
 
@@ -29,12 +30,17 @@ namespace {
 constexpr char kFocusRing[] = "#0086b3";
 
 // An invalid colour names itself "#000000", so a stored text that is no colour shows black.
-// Inline sheets win over the theme's focus rule, so the swatch draws its own.
+// Inline sheets win over the theme's focus rule, so the swatch draws its own: black or white,
+// whichever stands out more from the colour it rings, since the player chooses that colour.
 QString swatchStyle(const QColor &color)
 {
+    const QColor ring =
+        ReadableColour::contrast(color, Qt::black) >= ReadableColour::contrast(color, Qt::white)
+            ? QColor(Qt::black)
+            : QColor(Qt::white);
     return QStringLiteral("QPushButton { background-color: %1; border: 1px solid #30363d; "
-                          "border-radius: 4px; }QPushButton:focus { border: 3px solid %2; }")
-        .arg(color.name(), QLatin1String(kFocusRing));
+                          "border-radius: 4px; }QPushButton:focus { border: 4px solid %2; }")
+        .arg(color.name(), ring.name());
 }
 
 QSpinBox *makeSpin(QWidget *parent, const char *name, int minimum, int maximum, int value)
@@ -208,7 +214,7 @@ void SettingsDialog::setupUi()
     effectsScrollArea->setStyleSheet(
         QStringLiteral("QScrollArea { border: 1px solid #30363d; border-radius: 4px; background: "
                        "transparent; }"
-                       "QScrollArea:focus { border: 2px solid %1; }"
+                       "QScrollArea:focus { border: 3px solid %1; }"
                        "QScrollBar:vertical { width: 8px; }"
                        "QScrollBar::handle:vertical { background: #8b949e; border-radius: 4px; "
                        "min-height: 20px; }")

@@ -132,6 +132,7 @@ private slots:
         QTRY_COMPARE(dialog.size(), dialog.minimumSize());
         UI_CHECK_EMPTY(uicheck::unnamedControls(&dialog));
         UI_CHECK_EMPTY(uicheck::cutTexts(&dialog));
+        UI_CHECK_EMPTY(uicheck::shortenedTexts(&dialog));
         const QString owned = list->item(0)->data(Qt::AccessibleDescriptionRole).toString();
         const QString notOwned = list->item(1)->data(Qt::AccessibleDescriptionRole).toString();
         if (english) {
